@@ -1,0 +1,34 @@
+# JUCE comes from Debian's juce-modules-source. The module sources are compiled once, into
+# juce_console (juce_core, juce_events) and juce_gui (the GUI modules and everything they
+# need); the project's own libraries see only the headers and the shared configuration
+# (juce_api), and each executable links the JUCE library it needs.
+find_package(JUCE 7.0.5 CONFIG REQUIRED)
+
+add_library(juce_api INTERFACE)
+target_include_directories(juce_api SYSTEM INTERFACE "${JUCE_MODULES_DIR}")
+target_compile_definitions(juce_api INTERFACE
+    JUCE_GLOBAL_MODULE_SETTINGS_INCLUDED=1
+    JUCE_STANDALONE_APPLICATION=1
+    JUCE_DISPLAY_SPLASH_SCREEN=0
+    JUCE_USE_DARK_SPLASH_SCREEN=0
+    JUCE_REPORT_APP_USAGE=0
+    JUCE_USE_CURL=0
+    JUCE_WEB_BROWSER=0
+    JUCE_MODAL_LOOPS_PERMITTED=1
+    JUCE_STRICT_REFCOUNTEDPOINTER=1
+    $<IF:$<CONFIG:Debug>,DEBUG=1;_DEBUG=1,NDEBUG=1;_NDEBUG=1>)
+target_compile_features(juce_api INTERFACE cxx_std_17)
+
+add_library(juce_console STATIC)
+target_link_libraries(juce_console PRIVATE juce::juce_core juce::juce_events PUBLIC juce_api)
+
+if(USB_BUILD_GUI)
+    add_library(juce_gui STATIC)
+    target_link_libraries(juce_gui
+        PRIVATE juce::juce_gui_basics juce::juce_data_structures
+        PUBLIC juce_api)
+    if(MINGW)
+        # juce_gui_basics has more sections than a COFF object allows by default.
+        target_compile_options(juce_gui PRIVATE -Wa,-mbig-obj)
+    endif()
+endif()

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: the native build (warnings are errors) with its
+# unit, GUI and end-to-end tests, the core tests under AddressSanitizer + UBSan, a short
+# fuzzing run, and the Windows build under Wine. Exits non-zero when anything fails.
+#   FUZZ_SECONDS=60   how long the fuzzer runs
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/setup.sh windows || exit 1
+
+jobs=$(nproc)
+failed=()
+step() {
+    local name=$1; shift
+    echo "=== $name"
+    local start=$SECONDS
+    if "$@"; then
+        echo "=== $name: passed ($((SECONDS - start)) s)"
+    else
+        echo "=== $name: FAILED ($((SECONDS - start)) s)"
+        failed+=("$name")
+    fi
+}
+
+native() {
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null &&
+    cmake --build build -j "$jobs" &&
+    (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2 --timeout 300)
+}
+
+sanitized() {
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUSB_SANITIZE=ON \
+          -DUSB_BUILD_GUI=OFF -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null &&
+    cmake --build build-asan -j "$jobs" --target core_tests &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ./build-asan/tests/core_tests
+}
+
+step "native build and tests" native
+step "core tests under ASan and UBSan" sanitized
+step "fuzzing" bash scripts/fuzz.sh
+if [ -f scripts/windows-tests.sh ]; then
+    step "Windows build and tests under Wine" bash scripts/windows-tests.sh
+fi
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
+echo "All tests passed."

@@ -1,0 +1,29 @@
+#include "app/ILogger.h"
+
+#include <atomic>
+
+namespace
+{
+std::atomic<ILogger*> installedLogger { nullptr };
+}
+
+ILogger* ILogger::instance() noexcept
+{
+    return installedLogger.load();
+}
+
+void ILogger::install (ILogger* logger) noexcept
+{
+    installedLogger.store (logger);
+}
+
+void ILogger::uninstall (ILogger* logger) noexcept
+{
+    installedLogger.compare_exchange_strong (logger, nullptr);
+}
+
+void logLine (const juce::String& text)
+{
+    if (auto* logger = ILogger::instance())
+        logger->log (text);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <atomic>
+
+/** Line settings, in this program's own codes. */
+struct SerialPortSettings
+{
+    juce::int32 baudRate = 115200;
+    juce::int32 dataBits = 8;
+    juce::int32 parity = 0;        ///< 0 none, 1 odd, 2 even, 3 space, 4 mark; anything else none
+    juce::int32 stopBits = 0;      ///< 1 one and a half, 2 two, anything else one
+    juce::int32 flowControl = 1;   ///< 1 hardware handshake, 2 XON/XOFF, anything else none
+};
+
+/** An open serial port, opened exclusively. It does no reading or writing itself: the
+    stream classes run their I/O on its handle. Created, closed and destroyed on the
+    message thread; the stream threads read the handle and stop once the port is closed,
+    so a port object must outlive the streams made on it. */
+class SerialPort
+{
+public:
+   #if JUCE_WINDOWS
+    using NativeHandle = void*;       // HANDLE; nullptr when closed
+   #else
+    using NativeHandle = int;         // file descriptor; -1 when closed
+   #endif
+
+    /** Opens the port and applies the settings. Never fails: ask isOpen afterwards. */
+    SerialPort (const juce::String& portName, const SerialPortSettings& settings);
+    ~SerialPort();
+
+    /** Opens the named port (COM7, /dev/ttyACM0, ...). Returns false when it can't be opened. */
+    bool open (const juce::String& portName);
+
+    /** Applies the line settings. Returns false when the port isn't open or the settings
+        are refused. */
+    bool configure (const SerialPortSettings& settings);
+
+    /** Closes the port; harmless when already closed. */
+    void close();
+
+    bool isOpen() const noexcept;
+
+    /** The handle the stream threads do their I/O on. */
+    NativeHandle getHandle() const noexcept  { return handle.load(); }
+
+    /** The path that open passed to the operating system. */
+    const juce::String& getDevicePath() const noexcept { return devicePath; }
+
+private:
+    std::atomic<NativeHandle> handle;
+    juce::String devicePath;
+
+    JUCE_DECLARE_NON_COPYABLE (SerialPort)
+};
