@@ -1,0 +1,289 @@
+#include "protocol/VeltraneClient.h"
+#include "protocol/VeltraneNotifications.h"
+#include "app/ILogger.h"
+#include "transport/SerialPortStreams.h"
+
+namespace
+{
+// How long destruction waits for "VeltraneClientThread"; it normally ends within 100 ms.
+constexpr int threadStopTimeoutMs = 2000;
+
+juce::String malformedLine (int messageId, juce::uint32 payloadLength)
+{
+    return "Malformed message ID " + juce::String (messageId) + ": its payload of "
+           + juce::String (payloadLength) + " bytes is too short for its fields.";
+}
+
+/** True when serial comes before expected in the (wrapping) order of the counter. */
+bool isOlder (juce::int32 serial, juce::int32 expected) noexcept
+{
+    return (juce::int32) ((juce::uint32) serial - (juce::uint32) expected) < 0;
+}
+} // namespace
+
+VeltraneClient::VeltraneClient()
+    : juce::Thread ("VeltraneClientThread")
+{
+    startThread();
+}
+
+VeltraneClient::~VeltraneClient()
+{
+    stopThread (threadStopTimeoutMs);
+    releaseStreams();
+    frameCutter.discardPartialFrame();
+    notificationQueue.clear();
+    responseQueue.clear();
+}
+
+void VeltraneClient::releaseStreams()
+{
+    if (inputStream != nullptr)
+        inputStream->removeChangeListener (this);
+
+    inputStream.reset();
+    outputStream.reset();
+}
+
+void VeltraneClient::attachPort (SerialPort* newPort)
+{
+    releaseStreams();
+
+    // Once the old reader has stopped, a frame it left half-received can only be
+    // completed by bytes of the new port, which would make it garbage.
+    frameCutter.discardPartialFrame();
+
+    port = newPort;
+    inputStream = std::make_unique<SerialPortInputStream> (port);
+    inputStream->addChangeListener (this);
+    inputStream->setNotifyOnData (true);
+    outputStream = std::make_unique<SerialPortOutputStream> (port);
+}
+
+void VeltraneClient::detachPort()
+{
+    releaseStreams();
+    frameCutter.discardPartialFrame();
+    port = nullptr;
+}
+
+void VeltraneClient::addListener (IVeltraneClientListener* listener)
+{
+    listeners.add (listener);
+}
+
+//==============================================================================
+int VeltraneClient::sendRequest (VeltraneClientRequest& request)
+{
+    if (port == nullptr)
+    {
+        logLine ("Not connected.");
+        return -1;
+    }
+
+    const auto problem = request.getEncodingProblem();
+
+    if (problem.isNotEmpty())
+    {
+        logLine ("Can't send request serial # " + juce::String (request.getSerialNumber()) + ": " + problem);
+        return -1;
+    }
+
+    request.write (*outputStream);
+    outputStream->flush();
+    return 0;
+}
+
+std::unique_ptr<VeltraneClientResponse> VeltraneClient::receiveResponse (VeltraneClientRequest& request, int timeoutMs)
+{
+    auto record = responseQueue.pop (timeoutMs);
+
+    if (record == nullptr)
+    {
+        logLine ("Timeout on serial # " + juce::String (request.getSerialNumber()));
+        return nullptr;
+    }
+
+    auto response = decodeResponse (std::move (record));
+
+    if (response == nullptr)
+        logLine ("Unrecognized response.");
+
+    return response;
+}
+
+std::unique_ptr<VeltraneClientResponse> VeltraneClient::sendRequestAndWait (VeltraneClientRequest& request, int timeoutMs)
+{
+    if (sendRequest (request) != 0)
+    {
+        logLine ("Send Failed.");
+        return nullptr;
+    }
+
+    const auto serial = request.getSerialNumber();
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    for (;;)
+    {
+        const auto now = juce::Time::getMillisecondCounter();
+        const auto remaining = deadline > now ? (int) (deadline - now) : 0;
+        auto response = receiveResponse (request, remaining);
+
+        if (response == nullptr)
+        {
+            logLine ("Failed to get valid response to serial # " + juce::String (serial));
+            return nullptr;
+        }
+
+        const auto received = response->getSerialNumber();
+
+        // An answer to an earlier request that timed out: it would otherwise fail this one.
+        if (isOlder (received, serial))
+        {
+            logLine ("Discarding late response to serial # " + juce::String (received)
+                     + " while waiting for serial # " + juce::String (serial) + ".");
+            continue;
+        }
+
+        if (received != serial)
+        {
+            logLine ("sync receive serial number didn't match! Expected " + juce::String (serial)
+                     + ", got " + juce::String (received) + ", Discarding.");
+            return nullptr;
+        }
+
+        if (auto* failure = dynamic_cast<FailureResponse*> (response.get()))
+        {
+            logLine (failure->getFailureText() + " serial# " + juce::String (received));
+            return nullptr;
+        }
+
+        const auto expected = request.getExpectedResponseId();
+
+        if (expected >= 0 && response->getMessageId() != expected)
+        {
+            logLine ("Wrong response (message ID " + juce::String (response->getMessageId())
+                     + ") to request ID " + juce::String (request.getMessageId())
+                     + ", serial # " + juce::String (serial) + ".");
+            return nullptr;
+        }
+
+        return response;
+    }
+}
+
+std::unique_ptr<VeltraneClientResponse> VeltraneClient::decodeResponse (std::unique_ptr<ReceivedMessage> message)
+{
+    const auto messageId = message->readShort();
+    const auto payloadLength = (juce::uint32) message->readInt();
+    auto response = createResponse (messageId, std::move (message));
+
+    if (response == nullptr)
+    {
+        logLine ("Unexepected message ID");
+        return nullptr;
+    }
+
+    if (response->isMalformed())
+    {
+        logLine (malformedLine (messageId, payloadLength));
+        return nullptr;
+    }
+
+    return response;
+}
+
+//==============================================================================
+void VeltraneClient::changeListenerCallback (juce::ChangeBroadcaster* source)
+{
+    // Runs on the stream's reader thread, which holds the stream's lock meanwhile.
+    auto* stream = static_cast<SerialPortInputStream*> (source);
+    juce::uint8 chunk[8192];
+
+    for (;;)
+    {
+        const auto count = stream->read (chunk, (int) sizeof (chunk));
+
+        if (count <= 0)
+            break;
+
+        frameCutter.cut (chunk, (size_t) count, [this] (std::unique_ptr<ReceivedMessage> message)
+        {
+            if (message->isNotification())
+                notificationQueue.push (std::move (message));
+            else
+                responseQueue.push (std::move (message));
+        });
+    }
+}
+
+void VeltraneClient::run()
+{
+    while (! threadShouldExit())
+        if (auto message = notificationQueue.pop (100))
+            dispatchNotification (std::move (message));
+}
+
+void VeltraneClient::dispatchNotification (std::unique_ptr<ReceivedMessage> message)
+{
+    const auto messageId = message->readShort();
+    const auto payloadLength = (juce::uint32) message->readInt();
+
+    switch (messageId)
+    {
+        case MessageId::processTerminatedNotification:
+        {
+            ProcessTerminatedNotification notification (std::move (message));
+
+            if (notification.isMalformed())
+                logLine (malformedLine (messageId, payloadLength));
+            else
+                logLine ("Process " + juce::String (notification.getProcessId()) + " terminated with exit code "
+                         + juce::String (notification.getProcessExitCode()));
+            break;
+        }
+
+        case MessageId::unhandledNotification1:
+        case MessageId::unhandledNotification5:
+            logLine ("Async message " + juce::String (messageId) + " not handled");
+            break;
+
+        case MessageId::eventNotification:
+        {
+            VeltraneEvent event (std::move (message));
+
+            if (event.isMalformed())
+            {
+                logLine (malformedLine (messageId, payloadLength));
+                break;
+            }
+
+            for (auto* listener : listeners)
+                listener->onEvent (event.getEventId(), event.getArgument());
+            break;
+        }
+
+        case MessageId::propertyChangedNotification:
+        {
+            VeltranePropertyChangedNotification change (std::move (message));
+
+            if (change.isMalformed())
+            {
+                logLine (malformedLine (messageId, payloadLength));
+                break;
+            }
+
+            for (auto* listener : listeners)
+            {
+                if (change.isTextValue())
+                    listener->onPropertyTextChanged (change.getPropertyPath(), change.getPropertyId(), change.getText());
+                else
+                    listener->onPropertyValueChanged (change.getPropertyPath(), change.getPropertyId(), change.getValue());
+            }
+            break;
+        }
+
+        default:
+            break;
+    }
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "protocol/FrameCutter.h"
+#include "protocol/IVeltraneClientListener.h"
+#include "protocol/MessageQueue.h"
+#include "protocol/VeltraneRequests.h"
+#include "protocol/VeltraneResponses.h"
+#include "remotefs/DeviceIdentity.h"
+#include "remotefs/FileSystemEntryInfo.h"
+
+#include <juce_events/juce_events.h>
+
+class SerialPort;
+class SerialPortInputStream;
+class SerialPortOutputStream;
+
+/** The host end of the device protocol.
+
+    Attached to an open serial port, it cuts the arriving bytes into frames, queues
+    responses for the request that waits for them and notifications for its own thread
+    ("VeltraneClientThread"), which hands them to the listeners. Requests are exchanged one
+    at a time, synchronously, from the thread that calls sendRequestAndWait (the GUI
+    thread). Every failure is logged through the installed ILogger.
+
+    The file-system operations and transfers (see the second half of the class) are built
+    on sendRequestAndWait; each returns 0 on success and -1 on failure, writes its
+    out-parameters only on success, and blocks the caller until the device has answered
+    or the wait has run out. */
+class VeltraneClient : public juce::ChangeListener,
+                       public juce::Thread
+{
+public:
+    /** Starts "VeltraneClientThread"; no port is needed for that. */
+    VeltraneClient();
+
+    /** Stops the thread, the streams and drops every queued frame undecoded. */
+    ~VeltraneClient() override;
+
+    /** Attaches an open port: the streams of any previous port are destroyed (their threads
+        stop) and new ones are made on this one. The port is borrowed and must outlive the
+        attachment (see detachPort). */
+    void attachPort (SerialPort* port);
+
+    /** Destroys the streams and forgets the port; requests then fail with "Not connected.".
+        Call before the attached port object is destroyed. */
+    void detachPort();
+
+    bool isConnected() const noexcept { return port != nullptr; }
+
+    /** Adds a listener for notifications. Call before data flows; there is no removal. */
+    void addListener (IVeltraneClientListener* listener);
+
+    /** Writes the request and hands it to the sending thread. Returns 0, or -1 when not
+        connected or the request can't be encoded. Does not wait for the port. */
+    int sendRequest (VeltraneClientRequest& request);
+
+    /** Takes the next queued response, waiting up to timeoutMs. Returns nullptr (and logs
+        why) on a time-out or an undecodable frame. */
+    std::unique_ptr<VeltraneClientResponse> receiveResponse (VeltraneClientRequest& request, int timeoutMs);
+
+    /** Sends the request and waits up to timeoutMs for its answer. Returns the response
+        (the caller owns it) or nullptr on any failure: not connected, time-out, a response
+        to another request, a FailureResponse, or a response of the wrong class. A response
+        left over from an earlier request (an older serial number) is discarded and the
+        wait goes on. */
+    std::unique_ptr<VeltraneClientResponse> sendRequestAndWait (VeltraneClientRequest& request, int timeoutMs);
+
+    /** Builds the response for a frame (which it takes), or nullptr when the id is not a
+        response or the frame is too short for its fields. */
+    std::unique_ptr<VeltraneClientResponse> decodeResponse (std::unique_ptr<ReceivedMessage> message);
+
+    //==============================================================================
+    // Remote file-system operations; each sends one request and waits up to 1000 ms.
+
+    /** mode 1 opens an existing file for reading (the answer gives its size), mode 0
+        creates a file for writing. */
+    int openRemoteFile (const juce::String& path, int mode, juce::int64& handle, juce::int64* size = nullptr);
+    int closeRemoteFile (juce::int64 handle);
+    int deleteRemoteEntry (const juce::String& path);
+    int createRemoteFolder (const juce::String& path);
+    int moveRemoteEntry (const juce::String& fromPath, const juce::String& toPath, bool isFolder);
+    int getRemoteEntryInfo (const juce::String& path, bool isFolder, FileSystemEntryInfo& info);
+
+    /** Each list that is given is replaced by the folder's names, in the device's order. */
+    int getFolderContents (const juce::String& path, juce::StringArray* fileNames, juce::StringArray* folderNames);
+    int identifyDevice (DeviceIdentity& identity);
+
+    //==============================================================================
+    // Transfers of whole files and folder trees, one block of at most 8169 bytes in
+    // flight; every block waits for its answer (5000 ms for written blocks, 1000 ms for
+    // read ones).
+
+    /** Copies a local file to the device. */
+    int sendFile (const juce::String& localPath, const juce::String& remotePath);
+
+    /** Copies a device file to the host. The data goes into a temporary file beside the
+        local path, which replaces the local file only once the whole file has arrived. */
+    int getFile (const juce::String& remotePath, const juce::String& localPath);
+
+    /** Copies a local folder tree into the device folder remotePath (created when
+        missing). Every child is tried; -1 when any of them failed. */
+    int sendFolder (const juce::String& localFolderPath, const juce::String& remotePath);
+
+    /** Copies a device folder tree into a new folder of localParentPath, named name or,
+        when name is empty, after the last part of remotePath. Every entry is tried; -1
+        when any of them failed or had a name that can't be used on the host. */
+    int getFolder (const juce::String& remotePath, const juce::String& localParentPath, const juce::String& name);
+
+    //==============================================================================
+    /** Called by the input stream on its reader thread whenever data has arrived. */
+    void changeListenerCallback (juce::ChangeBroadcaster* source) override;
+
+    /** Decodes a notification and hands it to the listeners (on "VeltraneClientThread"). */
+    void dispatchNotification (std::unique_ptr<ReceivedMessage> message);
+
+private:
+    void run() override;
+    void releaseStreams();
+    void closeAfterFailedTransfer (juce::int64 handle);
+
+    SerialPort* port = nullptr;
+    std::unique_ptr<SerialPortInputStream> inputStream;
+    std::unique_ptr<SerialPortOutputStream> outputStream;
+    FrameCutter frameCutter;
+    MessageQueue notificationQueue;
+    MessageQueue responseQueue;
+    juce::Array<IVeltraneClientListener*> listeners;
+
+    JUCE_DECLARE_NON_COPYABLE (VeltraneClient)
+};
