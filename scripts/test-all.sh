@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the native build (warnings are errors) with its
-# unit, GUI and end-to-end tests, the core tests under AddressSanitizer + UBSan, a short
+# unit, GUI and end-to-end tests, the core, client and simulator tests under
+# AddressSanitizer + UBSan, a short
 # fuzzing run, and the Windows build under Wine. Exits non-zero when anything fails.
 #   FUZZ_SECONDS=60   how long the fuzzer runs
 set -uo pipefail
@@ -32,9 +33,9 @@ native() {
 sanitized() {
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUSB_SANITIZE=ON \
           -DUSB_BUILD_GUI=OFF -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null &&
-    cmake --build build-asan -j "$jobs" --target core_tests &&
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-        ./build-asan/tests/core_tests
+    cmake --build build-asan -j "$jobs" &&
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --output-on-failure -j 2 --timeout 300)
 }
 
 step "native build and tests" native

@@ -15,7 +15,7 @@ public:
     FrameBuilder& int16 (int value)            { payload.writeShort ((short) value); return *this; }
     FrameBuilder& int32 (juce::int32 value)    { payload.writeInt (value); return *this; }
     FrameBuilder& int64 (juce::int64 value)    { payload.writeInt64 (value); return *this; }
-    FrameBuilder& bytes (const void* data, size_t count) { payload.write (data, count); return *this; }
+    FrameBuilder& bytes (const void* data, size_t count) { if (count > 0) payload.write (data, count); return *this; }
 
     /** A text as the host writes it (see DeviceText::encode). */
     FrameBuilder& text (const juce::String& value)

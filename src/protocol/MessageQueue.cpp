@@ -21,37 +21,63 @@ void MessageQueue::push (std::unique_ptr<ReceivedMessage> message)
         tail = record;
     }
 
-    {
-        const juce::ScopedLock sl (countLock);
-        ++count;
-    }
-
+    const juce::ScopedLock sl (countLock);
+    ++count;
     available.signal();
+}
+
+bool MessageQueue::tryTakeUnit()
+{
+    const juce::ScopedLock sl (countLock);
+
+    if (count == 0)
+        return false;
+
+    --count;
+    return true;
 }
 
 bool MessageQueue::takeUnit (int timeoutMs)
 {
-    {
-        const juce::ScopedLock sl (countLock);
+    if (tryTakeUnit())
+        return true;
 
-        if (count > 0)
-        {
-            --count;
-            return true;
-        }
-
-        if (timeoutMs == 0)
-            return false;
-
-        available.reset();
-    }
-
-    if (! available.wait (timeoutMs))
+    if (timeoutMs == 0)
         return false;
 
-    const juce::ScopedLock sl (countLock);
-    --count;
-    return true;
+    // A device answers a request within a few hundred microseconds: looking again for that
+    // long saves the wake-up of a sleeping thread on every exchange.
+    const auto spinEnd = juce::Time::getHighResolutionTicks() + juce::Time::secondsToHighResolutionTicks (spinSeconds);
+
+    while (juce::Time::getHighResolutionTicks() < spinEnd)
+        if (tryTakeUnit())
+            return true;
+
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    for (;;)
+    {
+        {
+            const juce::ScopedLock sl (countLock);
+
+            if (count > 0)
+            {
+                --count;
+                return true;
+            }
+
+            // push signals while it holds the lock, so no signal of an earlier unit can
+            // arrive after this reset.
+            available.reset();
+        }
+
+        const auto now = juce::Time::getMillisecondCounter();
+
+        if (now >= deadline)
+            return false;
+
+        available.wait ((int) (deadline - now));
+    }
 }
 
 std::unique_ptr<ReceivedMessage> MessageQueue::pop (int timeoutMs)

@@ -6,7 +6,8 @@
 
 /** A first-in first-out queue of complete frames with a counting wait. One thread pushes
     (the serial reader), one thread pops (the thread waiting for the frames). The list and
-    the count have locks of their own, never held together. */
+    the count have locks of their own, never held together. A pop that finds nothing looks
+    again for a fraction of a millisecond before it sleeps. */
 class MessageQueue
 {
 public:
@@ -28,6 +29,9 @@ public:
 private:
     /** Takes one unit of the count, waiting for a push when there is none. */
     bool takeUnit (int timeoutMs);
+    bool tryTakeUnit();
+
+    static constexpr double spinSeconds = 0.0002;
 
     juce::WaitableEvent available;   // auto-reset
     juce::CriticalSection countLock;

@@ -73,7 +73,9 @@ WireText::WireText (const juce::String& text)
 void WireText::writeTo (juce::OutputStream& stream) const
 {
     stream.writeInt ((int) bytes.getSize());
-    stream.write (bytes.getData(), bytes.getSize());
+
+    if (bytes.getSize() > 0)
+        stream.write (bytes.getData(), bytes.getSize());
 }
 
 //==============================================================================

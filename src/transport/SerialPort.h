@@ -31,14 +31,17 @@ public:
     SerialPort (const juce::String& portName, const SerialPortSettings& settings);
     ~SerialPort();
 
-    /** Opens the named port (COM7, /dev/ttyACM0, ...). Returns false when it can't be opened. */
+    /** Opens the named port (COM7, /dev/ttyACM0, ...), closing this one first if it is open.
+        Does not wait for the device. Returns false when the port can't be opened (it does
+        not exist, another program holds it, or the name is empty). */
     bool open (const juce::String& portName);
 
     /** Applies the line settings. Returns false when the port isn't open or the settings
         are refused. */
     bool configure (const SerialPortSettings& settings);
 
-    /** Closes the port; harmless when already closed. */
+    /** Closes the port; harmless when already closed. Does not wait: the stream threads see
+        it within about 100 ms, and the port can be opened again at once. */
     void close();
 
     bool isOpen() const noexcept;
@@ -50,7 +53,17 @@ public:
     const juce::String& getDevicePath() const noexcept { return devicePath; }
 
 private:
-    std::atomic<NativeHandle> handle;
+   #if JUCE_WINDOWS
+    static constexpr NativeHandle closedHandle = nullptr;
+   #else
+    static constexpr NativeHandle closedHandle = -1;
+
+    // Descriptor numbers given up by close. They point at /dev/null until destruction, so
+    // a stream thread still holding one never does I/O on a file opened later.
+    juce::Array<int> retiredDescriptors;
+   #endif
+
+    std::atomic<NativeHandle> handle { closedHandle };
     juce::String devicePath;
 
     JUCE_DECLARE_NON_COPYABLE (SerialPort)

@@ -83,6 +83,9 @@ TEST (RequestEncoding, PathRequestsCarryTheirConstantBytes)
     FolderContentsRequest list ("/a");
     EXPECT_EQ (encode (list), frame (0x0011, list, { { 2, 0, 0, 0, 0x2F, 0x61 } }));
 
+    FolderContentsRequest empty ("");
+    EXPECT_EQ (encode (empty), frame (0x0011, empty, { le32 (0) }));
+
     FileSystemEntryInfoRequest infoFolder ("/mnt", true), infoFile ("/mnt", false);
     EXPECT_EQ (encode (infoFolder), frame (0x0004, infoFolder, { { 1 }, text ("/mnt") }));
     EXPECT_EQ (encode (infoFile), frame (0x0004, infoFile, { { 0 }, text ("/mnt") }));

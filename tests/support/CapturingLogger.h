@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ILogger.h"
+#include "support/JucePrinters.h"
 
 /** Collects logged lines, and installs itself as the process-wide logger for its lifetime. */
 class CapturingLogger : public ILogger

@@ -1,0 +1,85 @@
+// SerialPort on a Windows COM port, opened for exclusive, overlapped access.
+#include "transport/SerialLineSettings.h"
+#include "transport/WindowsHeaders.h"
+
+static_assert (sizeof (DCB) == 28, "DCBlength is the size of the structure");
+
+namespace
+{
+DCB makeDcb (const serial::DcbValues& values) noexcept
+{
+    DCB dcb;
+    memset (&dcb, 0, sizeof (dcb));   // every field not set below stays zero
+    dcb.DCBlength = values.dcbLength;
+    dcb.BaudRate = values.baudRate;
+    dcb.ByteSize = values.byteSize;
+    dcb.Parity = values.parity;
+    dcb.StopBits = values.stopBits;
+    dcb.fBinary = values.binary ? 1 : 0;
+    dcb.fParity = values.parityCheck ? 1 : 0;
+    dcb.fOutxCtsFlow = values.outxCtsFlow ? 1 : 0;
+    dcb.fOutxDsrFlow = values.outxDsrFlow ? 1 : 0;
+    dcb.fDtrControl = values.dtrControl;
+    dcb.fRtsControl = values.rtsControl;
+    dcb.fOutX = values.outX ? 1 : 0;
+    dcb.fInX = values.inX ? 1 : 0;
+    dcb.XonLim = values.xonLimit;
+    dcb.XoffLim = values.xoffLimit;
+    return dcb;
+}
+} // namespace
+
+SerialPort::~SerialPort()
+{
+    close();
+}
+
+bool SerialPort::open (const juce::String& portName)
+{
+    close();
+    devicePath = "\\\\.\\" + portName;
+
+    const auto opened = CreateFileA (devicePath.toRawUTF8(), GENERIC_READ | GENERIC_WRITE,
+                                     0,   // not shared: the port is ours alone
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+
+    // A read returns at once with whatever is buffered, or with the first byte to arrive,
+    // or with nothing after 10 s of silence. Writes have no time-out.
+    COMMTIMEOUTS timeouts;
+    memset (&timeouts, 0, sizeof (timeouts));
+    GetCommTimeouts (opened, &timeouts);
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = 10000;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    SetCommTimeouts (opened, &timeouts);
+
+    SetCommMask (opened, EV_RXCHAR);
+    SetupComm (opened, 8192, 8192);
+
+    handle = opened;
+    return true;
+}
+
+bool SerialPort::configure (const SerialPortSettings& settings)
+{
+    const auto port = handle.load();
+
+    if (port == closedHandle)
+        return false;
+
+    auto dcb = makeDcb (serial::makeDcbValues (settings));
+    return SetCommState (port, &dcb) != FALSE;
+}
+
+void SerialPort::close()
+{
+    // Closing the handle makes a pending read or write of the stream threads complete with
+    // an error, and the threads see the null handle on their next pass.
+    if (const auto port = handle.exchange (closedHandle); port != closedHandle)
+        CloseHandle (port);
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+// <windows.h> without its min/max macros and its rarely used parts, for the Windows layer.
+#ifndef WIN32_LEAN_AND_MEAN
+ #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+ #define NOMINMAX
+#endif
+#include <windows.h>

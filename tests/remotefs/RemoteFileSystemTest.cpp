@@ -1,0 +1,162 @@
+#include "remotefs/ClientSession.h"
+
+#include <sys/stat.h>
+
+using RemoteFileSystem = ClientSession;
+
+TEST_F (RemoteFileSystem, IdentifyDeviceReturnsTheWhoAmIFields)
+{
+    connect ({}, { "--family-id", "0x12", "--device-id", "3", "--protocol-version", "0x0100",
+                   "--firmware-version", "0xBEEF", "--first-text", "KX9 controller", "--second-text", "rev B" });
+    DeviceIdentity identity;
+
+    ASSERT_EQ (client.identifyDevice (identity), 0);
+    EXPECT_EQ (identity.familyId, 0x12);
+    EXPECT_EQ (identity.deviceId, 3);
+    EXPECT_EQ (identity.protocolVersion, 0x100);
+    EXPECT_EQ (identity.firmwareVersion, 0xBEEF);
+    EXPECT_EQ (identity.firstText, "KX9 controller");
+    EXPECT_EQ (identity.secondText, "rev B");
+}
+
+TEST_F (RemoteFileSystem, OpenGivesTheHandleAndOnlyWhenAskedTheSize)
+{
+    connect();
+    device.writeFile ("/mnt/nandfs/data.bin", SimulatedDevice::pattern (1234));
+
+    juce::int64 handle = 0, size = -1;
+    ASSERT_EQ (client.openRemoteFile ("/mnt/nandfs/data.bin", 1, handle, &size), 0);
+    EXPECT_EQ (size, 1234);
+    EXPECT_EQ (handle, 0x100000001LL);   // the simulator's handles lie above 32 bits
+    EXPECT_EQ (client.closeRemoteFile (handle), 0);
+
+    juce::int64 second = 0;
+    ASSERT_EQ (client.openRemoteFile ("/mnt/nandfs/data.bin", 1, second), 0);
+    EXPECT_NE (second, 0);
+    EXPECT_EQ (client.closeRemoteFile (second), 0);
+
+    EXPECT_EQ (device.getRequests ("FileOpenRequest"),
+               linesOf ({ "FileOpenRequest serial=" + juce::String (VeltraneClientRequest::peekSerialNumber() - 4)
+                                        + " path=/mnt/nandfs/data.bin access=1 mode=1",
+                                    "FileOpenRequest serial=" + juce::String (VeltraneClientRequest::peekSerialNumber() - 2)
+                                        + " path=/mnt/nandfs/data.bin access=1 mode=1" }));
+    EXPECT_TRUE (lines().isEmpty());
+}
+
+TEST_F (RemoteFileSystem, RefusedOpenAndCloseLeaveTheirOwnLines)
+{
+    connect();
+    juce::int64 handle = 5, size = 6;
+    const auto serial = nextSerial();
+
+    EXPECT_EQ (client.openRemoteFile ("/mnt/nandfs/missing", 1, handle, &size), -1);
+    EXPECT_EQ (handle, 5);
+    EXPECT_EQ (size, 6);
+
+    auto logged = lines();
+    ASSERT_EQ (logged.size(), 2);
+    EXPECT_TRUE (logged[0].endsWith (" serial# " + serial)) << logged[0];
+    EXPECT_EQ (logged[1], "failed to open remote file");
+
+    logger.clear();
+    EXPECT_EQ (client.closeRemoteFile (999), -1);
+    EXPECT_EQ (lines().size(), 2);
+    EXPECT_EQ (lines()[1], "failed to close remote file");
+}
+
+TEST_F (RemoteFileSystem, ListingsReplaceTheGivenLists)
+{
+    connect();
+    device.writeFile ("/mnt/nandfs/usr/b.txt", "b");
+    device.writeFile ("/mnt/nandfs/usr/a.txt", "a");
+    device.fileAt ("/mnt/nandfs/usr/sub").createDirectory();
+    device.fileAt ("/mnt/nandfs/empty").createDirectory();
+
+    juce::StringArray files { "old" }, folders { "old" };
+    ASSERT_EQ (client.getFolderContents ("/mnt/nandfs/usr", &files, &folders), 0);
+    EXPECT_EQ (files, linesOf ({ "a.txt", "b.txt" }));
+    EXPECT_EQ (folders, linesOf ({ "sub" }));
+
+    ASSERT_EQ (client.getFolderContents ("/mnt/nandfs/empty", &files, &folders), 0);
+    EXPECT_TRUE (files.isEmpty());
+    EXPECT_TRUE (folders.isEmpty());
+
+    EXPECT_EQ (client.getFolderContents ("/mnt/nandfs/usr", nullptr, nullptr), 0);
+    EXPECT_EQ (device.getRequests ("FolderContentsRequest").size(), 3);
+}
+
+TEST_F (RemoteFileSystem, EntryInfoReportsTheDeviceRecordOrLeavesTheCallersOwn)
+{
+    connect ({ "FileSystemEntryInfoRequest path=/mnt/nandfs/locked fail Busy" });
+    const auto file = device.writeFile ("/mnt/nandfs/notes.txt", "hello");
+    const auto modified = juce::Time (2024, 1, 29, 13, 45, 0, 0, true);
+    file.setLastModificationTime (modified);
+
+    FileSystemEntryInfo info;
+    ASSERT_EQ (client.getRemoteEntryInfo ("/mnt/nandfs/notes.txt", false, info), 0);
+    EXPECT_TRUE (info.exists);
+    EXPECT_EQ (info.size, 5);
+    EXPECT_TRUE (info.writable);
+    EXPECT_EQ (info.modificationTime, modified);
+
+    FileSystemEntryInfo missing;
+    ASSERT_EQ (client.getRemoteEntryInfo ("/mnt/nandfs/none", true, missing), 0);
+    EXPECT_FALSE (missing.exists);
+
+    FileSystemEntryInfo untouched;
+    untouched.size = 42;
+    EXPECT_EQ (client.getRemoteEntryInfo ("/mnt/nandfs/locked", true, untouched), -1);
+    EXPECT_EQ (untouched.size, 42);
+    EXPECT_EQ (untouched.modificationTime, juce::Time());
+}
+
+TEST_F (RemoteFileSystem, CreateMoveAndDeleteChangeTheDevice)
+{
+    connect();
+    device.writeFile ("/mnt/nandfs/a.txt", "a");
+
+    EXPECT_EQ (client.createRemoteFolder ("/mnt/nandfs/new"), 0);
+    EXPECT_TRUE (device.fileAt ("/mnt/nandfs/new").isDirectory());
+
+    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/a.txt", "/mnt/nandfs/new/b.txt", false), 0);
+    EXPECT_TRUE (device.fileAt ("/mnt/nandfs/new/b.txt").existsAsFile());
+
+    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/new", "/mnt/nandfs/renamed", true), 0);
+    EXPECT_EQ (client.deleteRemoteEntry ("/mnt/nandfs/renamed"), 0);
+    EXPECT_FALSE (device.fileAt ("/mnt/nandfs/renamed").exists());
+
+    EXPECT_EQ (client.deleteRemoteEntry ("/mnt/nandfs/renamed"), -1);   // refused: it's gone
+
+    const auto moves = device.getRequests ("FileSystemEntryMoveRequest");
+    ASSERT_EQ (moves.size(), 2);
+    EXPECT_TRUE (moves[0].contains ("isFolder=0 from=/mnt/nandfs/a.txt to=/mnt/nandfs/new/b.txt flags=0,1"));
+    EXPECT_TRUE (moves[1].contains ("isFolder=1 from=/mnt/nandfs/new to=/mnt/nandfs/renamed flags=0,1"));
+    EXPECT_TRUE (device.getRequests ("FileSystemEntryCreateRequest")[0].endsWith ("path=/mnt/nandfs/new flags=1,1"));
+    EXPECT_TRUE (device.getRequests ("FileSystemEntryDeleteRequest")[0].endsWith ("path=/mnt/nandfs/renamed flags=1,1,0"));
+}
+
+TEST_F (RemoteFileSystem, NonAsciiNamesCanBeListedAndRenamed)
+{
+    connect();
+    const juce::String utf8Name = juce::String::fromUTF8 ("Gr\xc3\xbc\xc3\x9f" "e");
+    device.fileAt ("/mnt/nandfs/" + utf8Name).createDirectory();
+
+    // A name in Latin-1 bytes, which are not UTF-8.
+    const std::string latin1Bytes = "/mnt/nandfs/caf\xe9";
+    const auto latin1Path = device.getRoot().getFullPathName().toStdString() + latin1Bytes;
+    ASSERT_EQ (::mkdir (latin1Path.c_str(), 0755), 0);
+
+    juce::StringArray files, folders;
+    ASSERT_EQ (client.getFolderContents ("/mnt/nandfs", &files, &folders), 0);
+    ASSERT_EQ (folders.size(), 2);
+    EXPECT_TRUE (folders.contains (utf8Name));
+    const auto latin1Name = folders[folders.indexOf (utf8Name) == 0 ? 1 : 0];
+    EXPECT_EQ (latin1Name, juce::String (juce::CharPointer_UTF8 ("caf\xc3\xa9")));
+
+    // Both names go back as the bytes they came in.
+    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/" + utf8Name, "/mnt/nandfs/" + utf8Name + "2", true), 0);
+    EXPECT_TRUE (device.fileAt ("/mnt/nandfs/" + utf8Name + "2").isDirectory());
+
+    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/" + latin1Name, "/mnt/nandfs/plain", true), 0);
+    EXPECT_TRUE (device.fileAt ("/mnt/nandfs/plain").isDirectory());
+}

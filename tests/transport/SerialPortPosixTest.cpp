@@ -1,0 +1,251 @@
+// The POSIX side of the port: terminal settings, the descriptor's life, and the writer's
+// calls as the driver sees them.
+#include "transport/SerialPortDiscovery.h"
+#include "transport/SerialPortPeer.h"
+#include "transport/SerialPortPosix.h"
+#include "transport/SerialPortStreams.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <limits>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+termios mapped (int parity, int stopBits, int flowControl)
+{
+    SerialPortSettings settings;
+    settings.parity = parity;
+    settings.stopBits = stopBits;
+    settings.flowControl = flowControl;
+
+    termios t {};
+    EXPECT_TRUE (serial::applyLineSettings (t, serial::decodeSettings (settings)));
+    return t;
+}
+
+bool has (tcflag_t flags, tcflag_t wanted)  { return (flags & wanted) == wanted; }
+bool hasNone (tcflag_t flags, tcflag_t unwanted)  { return (flags & unwanted) == 0; }
+} // namespace
+
+TEST (TerminalSettings, TheProgramsSettingsGiveARawLineWithRtsCts)
+{
+    termios t {};
+    t.c_lflag = ECHO | ICANON | ISIG;
+    t.c_oflag = OPOST;
+    t.c_iflag = ICRNL | IXON;
+    ASSERT_TRUE (serial::applyLineSettings (t, serial::decodeSettings (SerialPortSettings())));
+
+    EXPECT_EQ (cfgetospeed (&t), (speed_t) B115200);
+    EXPECT_EQ (cfgetispeed (&t), (speed_t) B115200);
+    EXPECT_EQ (t.c_cflag & CSIZE, (tcflag_t) CS8);
+    EXPECT_TRUE (has (t.c_cflag, CRTSCTS | CREAD | CLOCAL));
+    EXPECT_TRUE (hasNone (t.c_cflag, PARENB | CSTOPB | CMSPAR));
+    EXPECT_TRUE (hasNone (t.c_lflag, ECHO | ICANON | ISIG));
+    EXPECT_TRUE (hasNone (t.c_oflag, OPOST));
+    EXPECT_TRUE (hasNone (t.c_iflag, ICRNL | IXON | IXOFF));
+    EXPECT_EQ (t.c_cc[VMIN], 0);
+    EXPECT_EQ (t.c_cc[VTIME], 0);
+}
+
+TEST (TerminalSettings, ParityStopBitsAndFlowControl)
+{
+    EXPECT_TRUE (has (mapped (1, 0, 0).c_cflag, PARENB | PARODD));
+    EXPECT_TRUE (hasNone (mapped (1, 0, 0).c_cflag, CMSPAR));
+    EXPECT_TRUE (has (mapped (2, 0, 0).c_cflag, PARENB));
+    EXPECT_TRUE (hasNone (mapped (2, 0, 0).c_cflag, PARODD | CMSPAR));
+    EXPECT_TRUE (has (mapped (3, 0, 0).c_cflag, PARENB | CMSPAR));    // space: the parity bit is always 0
+    EXPECT_TRUE (hasNone (mapped (3, 0, 0).c_cflag, PARODD));
+    EXPECT_TRUE (has (mapped (4, 0, 0).c_cflag, PARENB | CMSPAR | PARODD));   // mark: always 1
+    EXPECT_TRUE (hasNone (mapped (7, 0, 0).c_cflag, PARENB | CMSPAR));
+
+    EXPECT_TRUE (has (mapped (0, 1, 0).c_cflag, CSTOPB));   // one and a half: two, never shorter
+    EXPECT_TRUE (has (mapped (0, 2, 0).c_cflag, CSTOPB));
+    EXPECT_TRUE (hasNone (mapped (0, 5, 0).c_cflag, CSTOPB));
+
+    const auto xonXoff = mapped (0, 0, 2);
+    EXPECT_TRUE (has (xonXoff.c_iflag, IXON | IXOFF));
+    EXPECT_TRUE (hasNone (xonXoff.c_cflag, CRTSCTS));
+    EXPECT_EQ (xonXoff.c_cc[VSTART], 0x11);
+    EXPECT_EQ (xonXoff.c_cc[VSTOP], 0x13);
+
+    const auto none = mapped (0, 0, 0);
+    EXPECT_TRUE (hasNone (none.c_iflag, IXON | IXOFF));
+    EXPECT_TRUE (hasNone (none.c_cflag, CRTSCTS));
+}
+
+TEST (TerminalSettings, RatesAndSizesWithoutACodeAreRefused)
+{
+    termios t {};
+    serial::LineSettings line;
+
+    line.baudRate = 12345;
+    EXPECT_FALSE (serial::applyLineSettings (t, line));
+
+    line.baudRate = 9600;
+    line.dataBits = 9;
+    EXPECT_FALSE (serial::applyLineSettings (t, line));
+
+    line.dataBits = 5;
+    ASSERT_TRUE (serial::applyLineSettings (t, line));
+    EXPECT_EQ (cfgetospeed (&t), (speed_t) B9600);
+    EXPECT_EQ (t.c_cflag & CSIZE, (tcflag_t) CS5);
+}
+
+//==============================================================================
+class PosixPortTest : public ::testing::Test
+{
+protected:
+    void SetUp() override  { ASSERT_TRUE (peer.isReady()); }
+
+    SerialPortPeer peer;
+    const SerialPortSettings settings;
+};
+
+TEST_F (PosixPortTest, ConfigureReachesTheTerminal)
+{
+    SerialPort port (peer.getPortName(), settings);
+    ASSERT_TRUE (port.isOpen());
+    EXPECT_EQ (port.getDevicePath(), peer.getPortName());
+
+    termios t {};
+    ASSERT_EQ (tcgetattr (port.getHandle(), &t), 0);
+    EXPECT_EQ (cfgetospeed (&t), (speed_t) B115200);
+    EXPECT_TRUE (has (t.c_cflag, CRTSCTS | CS8));
+    EXPECT_TRUE (hasNone (t.c_lflag, ICANON | ECHO));
+
+    SerialPortSettings refused;
+    refused.baudRate = 12345;
+    EXPECT_FALSE (port.configure (refused));
+    EXPECT_TRUE (port.isOpen());
+}
+
+TEST_F (PosixPortTest, AFileThatIsNotATerminalIsNotAPort)
+{
+    SerialPort port ("/dev/null", settings);
+    EXPECT_FALSE (port.isOpen());
+    EXPECT_EQ (port.getHandle(), -1);
+}
+
+TEST_F (PosixPortTest, TheClosedDescriptorStaysReservedUntilThePortIsDestroyed)
+{
+    auto port = std::make_unique<SerialPort> (peer.getPortName(), settings);
+    const int number = port->getHandle();
+    ASSERT_GE (number, 0);
+
+    port->close();
+    EXPECT_EQ (port->getHandle(), -1);
+
+    // The number now refers to /dev/null, so a thread still holding it touches nothing.
+    struct stat reserved {}, devNull {};
+    ASSERT_EQ (fstat (number, &reserved), 0);
+    ASSERT_EQ (stat ("/dev/null", &devNull), 0);
+    EXPECT_EQ (reserved.st_rdev, devNull.st_rdev);
+
+    const int unrelated = ::open ("/dev/null", O_RDONLY | O_CLOEXEC);
+    EXPECT_NE (unrelated, number);
+    ::close (unrelated);
+
+    port.reset();
+    EXPECT_EQ (fcntl (number, F_GETFD), -1);
+}
+
+//==============================================================================
+namespace
+{
+/** Stands in for ::write on the port: records each call and answers as configured. */
+struct PortWriteRecorder
+{
+    PortWriteRecorder()   { current = this; previous = serial::setPortWriteFunction (&record); }
+    ~PortWriteRecorder()  { serial::setPortWriteFunction (previous); current = nullptr; }
+
+    static ssize_t record (int, const void* data, size_t count)
+    {
+        const std::lock_guard<std::mutex> guard (current->mutex);
+        current->callSizes.push_back (count);
+
+        if (current->failuresLeft > 0)
+        {
+            --current->failuresLeft;
+            errno = EIO;
+            return -1;
+        }
+
+        const auto taken = std::min (count, current->mostPerCall);
+        current->written.append (data, taken);
+        return (ssize_t) taken;
+    }
+
+    std::vector<size_t> getCallSizes()  { const std::lock_guard<std::mutex> guard (mutex); return callSizes; }
+    juce::MemoryBlock getWritten()      { const std::lock_guard<std::mutex> guard (mutex); return written; }
+
+    std::mutex mutex;
+    std::vector<size_t> callSizes;
+    juce::MemoryBlock written;
+    size_t mostPerCall = std::numeric_limits<size_t>::max();
+    int failuresLeft = 0;
+
+    serial::PortWriteFunction previous = nullptr;
+    static inline PortWriteRecorder* current = nullptr;
+};
+
+juce::MemoryBlock pattern (size_t size)
+{
+    juce::MemoryBlock block (size);
+
+    for (size_t i = 0; i < size; ++i)
+        block[i] = (char) (i * 31 + i / 256);
+
+    return block;
+}
+} // namespace
+
+TEST_F (PosixPortTest, AWriteOf20000BytesLeavesIn8192ByteBlocks)
+{
+    PortWriteRecorder recorder;
+    SerialPort port (peer.getPortName(), settings);
+    SerialPortOutputStream output (&port);
+
+    const auto sent = pattern (20000);
+    output.write (sent.getData(), sent.getSize());
+    output.flush();
+
+    ASSERT_TRUE (waitUntil ([&] { return output.getPendingCount() == 0; }));
+    EXPECT_EQ (recorder.getCallSizes(), (std::vector<size_t> { 8192, 8192, 3616 }));
+    EXPECT_EQ (recorder.getWritten(), sent);
+}
+
+TEST_F (PosixPortTest, PartlyTakenAndRefusedWritesLeaveTheRestQueued)
+{
+    PortWriteRecorder recorder;
+    recorder.mostPerCall = 5000;
+    recorder.failuresLeft = 2;
+
+    SerialPort port (peer.getPortName(), settings);
+    SerialPortOutputStream output (&port);
+
+    const auto sent = pattern (12000);
+    output.write (sent.getData(), sent.getSize());
+    output.flush();
+
+    ASSERT_TRUE (waitUntil ([&] { return output.getPendingCount() == 0; }));
+    EXPECT_EQ (recorder.getWritten(), sent);
+    EXPECT_EQ (recorder.getCallSizes(), (std::vector<size_t> { 8192, 8192, 8192, 7000, 2000 }));
+}
+
+TEST (PortDiscovery, PortsFromTheEnvironmentFollowTheDiscoveredOnes)
+{
+    ASSERT_EQ (setenv ("USB_FILE_UTILITY_PORTS", "/dev/pts/7;/dev/ttyS4", 1), 0);
+    const auto ports = findSerialPorts (1);
+    unsetenv ("USB_FILE_UTILITY_PORTS");
+
+    const auto names = ports.getAllKeys();
+    ASSERT_GE (names.size(), 2);
+    EXPECT_EQ (names[names.size() - 2], "/dev/pts/7");
+    EXPECT_EQ (names[names.size() - 1], "/dev/ttyS4");
+    EXPECT_EQ (ports["/dev/ttyS4"], "/dev/ttyS4");
+}

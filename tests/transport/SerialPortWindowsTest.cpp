@@ -1,0 +1,83 @@
+// The Windows side of the port: what open and configure leave in the driver, and SetupAPI
+// discovery, under Wine with COM ports that are pseudo-terminals.
+#include "transport/SerialPortDiscovery.h"
+#include "transport/SerialPort.h"
+#include "transport/SerialPortPeer.h"
+#include "transport/WindowsHeaders.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+class WindowsPortTest : public ::testing::Test
+{
+protected:
+    void SetUp() override  { ASSERT_TRUE (peer.isReady()) << "run scripts/windows-tests.sh"; }
+
+    SerialPortPeer peer;
+    const SerialPortSettings settings;
+};
+} // namespace
+
+TEST_F (WindowsPortTest, TheDevicePathIsTheNameAfterTheDevicePrefix)
+{
+    SerialPort port (peer.getPortName(), settings);
+    EXPECT_TRUE (port.isOpen());
+    EXPECT_EQ (port.getDevicePath(), "\\\\.\\" + peer.getPortName());
+
+    SerialPort unnamed ({}, settings);
+    EXPECT_FALSE (unnamed.isOpen());
+    EXPECT_EQ (unnamed.getHandle(), nullptr);
+    EXPECT_EQ (unnamed.getDevicePath(), "\\\\.\\");
+}
+
+TEST_F (WindowsPortTest, OpenSetsTheReadTimeOutsAndConfigureTheLine)
+{
+    SerialPort port (peer.getPortName(), settings);
+    ASSERT_TRUE (port.isOpen());
+
+    COMMTIMEOUTS timeouts {};
+    ASSERT_TRUE (GetCommTimeouts (port.getHandle(), &timeouts));
+    EXPECT_EQ (timeouts.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ (timeouts.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_EQ (timeouts.ReadTotalTimeoutConstant, 10000u);
+    EXPECT_EQ (timeouts.WriteTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ (timeouts.WriteTotalTimeoutConstant, 0u);
+
+    DCB dcb {};
+    dcb.DCBlength = sizeof (dcb);
+    ASSERT_TRUE (GetCommState (port.getHandle(), &dcb));
+    EXPECT_EQ (dcb.BaudRate, 115200u);
+    EXPECT_EQ (dcb.ByteSize, 8);
+    EXPECT_EQ (dcb.Parity, NOPARITY);
+    EXPECT_EQ (dcb.StopBits, ONESTOPBIT);
+    EXPECT_EQ (dcb.fOutxCtsFlow, 1u);
+
+    // A pseudo-terminal keeps no parity setting, so parity can't be read back here.
+    SerialPortSettings slower;
+    slower.baudRate = 9600;
+    slower.stopBits = 2;
+    ASSERT_TRUE (port.configure (slower));
+    ASSERT_TRUE (GetCommState (port.getHandle(), &dcb));
+    EXPECT_EQ (dcb.BaudRate, 9600u);
+    EXPECT_EQ (dcb.StopBits, TWOSTOPBITS);
+}
+
+TEST (WindowsPortDiscovery, EnumerationEndsCleanlyAndTheEnvironmentsPortsFollow)
+{
+    ASSERT_TRUE (SetEnvironmentVariableA ("USB_FILE_UTILITY_PORTS", "COM9;COM12"));
+    const auto devicePorts = findSerialPorts (1);
+    const auto allPorts = findSerialPorts (0);
+    SetEnvironmentVariableA ("USB_FILE_UTILITY_PORTS", nullptr);
+
+    for (const auto* ports : { &devicePorts, &allPorts })
+    {
+        const auto names = ports->getAllKeys();
+        ASSERT_GE (names.size(), 2);
+        EXPECT_EQ (names[names.size() - 2], "COM9");
+        EXPECT_EQ (names[names.size() - 1], "COM12");
+        EXPECT_EQ ((*ports)["COM12"], "COM12");
+    }
+
+    EXPECT_GE (allPorts.size(), devicePorts.size());
+}
