@@ -27,6 +27,11 @@ if(USB_BUILD_GUI)
     target_link_libraries(juce_gui
         PRIVATE juce::juce_gui_basics juce::juce_data_structures
         PUBLIC juce_api)
+    # Debian's JUCE decodes images with the system's libpng and libjpeg; its own app
+    # targets link them this way.
+    if(TARGET juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+        target_link_libraries(juce_gui PUBLIC juce::pkgconfig_JUCE_IMG_LINUX_DEPS)
+    endif()
     if(MINGW)
         # juce_gui_basics has more sections than a COFF object allows by default.
         target_compile_options(juce_gui PRIVATE -Wa,-mbig-obj)

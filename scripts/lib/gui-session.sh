@@ -1,0 +1,132 @@
+# Helpers for driving the real program against the device simulator on a virtual X
+# display (the end-to-end tests and the headless demo). Source it; call start_session
+# first. Needs Xvfb, xdotool and ImageMagick's import.
+#   APP         the usb-file-utility executable
+#   SIMULATOR   the device-simulator executable
+
+session_dir=""
+xvfb_pid=""
+simulator_pid=""
+
+keep_session=""
+
+# start_session [FOLDER]: a virtual display, and a session folder (a new temporary one,
+# removed at the end, unless FOLDER is given) holding the device, home and logs.
+start_session() {
+    if [ -n "${1:-}" ]; then
+        session_dir=$1
+        keep_session=yes
+    else
+        session_dir=$(mktemp -d /tmp/usb-file-utility-e2e.XXXXXX)
+    fi
+    mkdir -p "$session_dir/device/mnt/nandfs" "$session_dir/home"
+    exec 3> "$session_dir/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    exec 3>&-
+    local display=""
+    for _ in $(seq 100); do
+        display=$(cat "$session_dir/display" 2>/dev/null || true)
+        [ -n "$display" ] && break
+        sleep 0.1
+    done
+    [ -n "$display" ] || { echo "Xvfb did not start"; return 1; }
+    export DISPLAY=":$display"
+    trap end_session EXIT
+}
+
+end_session() {
+    stop_simulator
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    [ -n "$session_dir" ] && [ -z "$keep_session" ] && rm -rf "$session_dir"
+}
+
+# start_simulator [RULE...]: the simulator serves $session_dir/device on $session_dir/port.
+start_simulator() {
+    stop_simulator
+    local args=(--root "$session_dir/device" --link "$session_dir/port" --log "$session_dir/requests.log")
+    for rule in "$@"; do args+=(--rule "$rule"); done
+    : > "$session_dir/requests.log"
+    "$SIMULATOR" "${args[@]}" > "$session_dir/simulator.out" 2> "$session_dir/simulator.err" &
+    simulator_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$session_dir/simulator.out" ] && [ -L "$session_dir/port" ] && return 0
+        sleep 0.05
+    done
+    echo "the simulator did not start"; cat "$session_dir/simulator.err"; return 1
+}
+
+stop_simulator() {
+    if [ -n "$simulator_pid" ]; then
+        kill "$simulator_pid" 2>/dev/null || true
+        wait "$simulator_pid" 2>/dev/null || true
+        simulator_pid=""
+    fi
+}
+
+# write_settings KEY VALUE ...: a fresh settings file in the session's home.
+write_settings() {
+    local folder="$session_dir/home/.config/zem"
+    mkdir -p "$folder"
+    {
+        echo '<?xml version="1.0" encoding="UTF-8"?>'
+        echo
+        echo '<PROPERTIES>'
+        while [ $# -ge 2 ]; do
+            echo "  <VALUE name=\"$1\" val=\"$2\"/>"
+            shift 2
+        done
+        echo '</PROPERTIES>'
+    } > "$folder/KX9ManufacturingUSBUtility.properties"
+}
+
+# The windows of a process that are on the screen.
+visible_windows() {
+    xdotool search --onlyvisible --pid "$1" 2>/dev/null || true
+}
+
+# run_app [ARG...]: runs the program with the session's home and port, answering each
+# message box with Return, until it ends. Sets app_status (the exit code), and leaves
+# the standard error in $session_dir/app.err, the number of boxes answered in
+# $session_dir/boxes and a screenshot of the first box in $session_dir/box.png.
+run_app() {
+    HOME="$session_dir/home" XDG_CONFIG_HOME="" USB_FILE_UTILITY_PORTS="$session_dir/port" \
+        "$APP" "$@" > "$session_dir/app.out" 2> "$session_dir/app.err" &
+    local pid=$! boxes=0 waited=0
+    rm -f "$session_dir/box.png"
+    while kill -0 "$pid" 2>/dev/null && [ $waited -lt 1200 ]; do
+        local windows
+        windows=$(visible_windows "$pid")
+        if [ "$(echo "$windows" | grep -c .)" -ge 2 ]; then
+            local box
+            box=$(echo "$windows" | tail -n 1)
+            [ -f "$session_dir/box.png" ] || import -window root "$session_dir/box.png" 2>/dev/null || true
+            xdotool windowfocus "$box" 2>/dev/null || true
+            xdotool key --window "$box" Return 2>/dev/null || true
+            boxes=$((boxes + 1))
+            sleep 0.5
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        echo "the program did not end; stopping it"
+        kill "$pid" || true
+    fi
+    app_status=0
+    wait "$pid" || app_status=$?
+    echo "$boxes" > "$session_dir/boxes"
+}
+
+# Test bookkeeping.
+failures=0
+check() {   # check DESCRIPTION COMMAND...
+    local what=$1; shift
+    if "$@"; then
+        echo "  ok: $what"
+    else
+        echo "  FAILED: $what"
+        failures=$((failures + 1))
+    fi
+}
+log_has() { grep -qxF "$1" "$session_dir/app.err"; }

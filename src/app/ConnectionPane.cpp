@@ -1,0 +1,211 @@
+#include "app/ConnectionPane.h"
+#include "app/HostDialogs.h"
+#include "app/MainPane.h"
+#include "app/Settings.h"
+#include "transport/SerialPortDiscovery.h"
+
+namespace
+{
+// The device's fixed line settings: 115200 baud, 8 data bits, no parity, one stop bit,
+// hardware handshake.
+const SerialPortSettings deviceLineSettings { 115200, 8, 0, 0, 1 };
+
+// Lets the stream threads see the closed port before its object goes.
+constexpr int portReleaseWaitMs = 1000;
+
+void setUpLabel (juce::Label& label)
+{
+    label.setFont (juce::Font (15.0f, juce::Font::plain));
+    label.setJustificationType (juce::Justification::centredRight);
+    label.setEditable (false, false, false);
+    label.setColour (juce::TextEditor::textColourId, juce::Colours::black);
+    label.setColour (juce::TextEditor::backgroundColourId, juce::Colour (0x00000000));
+}
+} // namespace
+
+ConnectionPane::ConnectionPane (MainPane& owner)
+    : mainPane (owner)
+{
+    setUpLabel (serialPortLabel);
+    addAndMakeVisible (serialPortLabel);
+
+    portBox.setEditableText (false);
+    portBox.setJustificationType (juce::Justification::centredLeft);
+    portBox.setTextWhenNothingSelected ({});
+    portBox.setTextWhenNoChoicesAvailable ("(no choices)");
+    portBox.addListener (this);
+    addAndMakeVisible (portBox);
+
+    connectButton.setButtonText ("Connect");
+    connectButton.addListener (this);
+    addAndMakeVisible (connectButton);
+
+    updateButton.setButtonText ("Update");
+    updateButton.addListener (this);
+    updateButton.setEnabled (false);
+    addAndMakeVisible (updateButton);
+
+    updateFileBox.setMultiLine (false);
+    updateFileBox.setReturnKeyStartsNewLine (false);
+    updateFileBox.setReadOnly (false);
+    updateFileBox.setScrollbarsShown (true);
+    updateFileBox.setCaretVisible (true);
+    updateFileBox.setPopupMenuEnabled (true);
+    updateFileBox.setColour (juce::TextEditor::backgroundColourId, juce::Colours::white);
+    updateFileBox.setColour (juce::TextEditor::outlineColourId, juce::Colour (0x00000000));
+    addAndMakeVisible (updateFileBox);
+
+    setUpLabel (updateFileLabel);
+    addAndMakeVisible (updateFileLabel);
+
+    browseButton.setButtonText ("Browse");
+    browseButton.addListener (this);
+    addAndMakeVisible (browseButton);
+
+    setSize (600, 400);
+    fillPortList();
+
+    updateFileBox.setText (Settings::get ("UpdateFileLocalPath"), true);
+    updateFileBox.addListener (this);
+}
+
+ConnectionPane::~ConnectionPane()
+{
+    discardPort();
+}
+
+void ConnectionPane::fillPortList()
+{
+    const auto lastPort = Settings::get ("LastPort");
+    ports = findSerialPorts (1);
+    int remembered = 0;
+
+    for (int i = 0; i < ports.size(); ++i)
+    {
+        const auto name = ports.getAllKeys()[i];
+        // The box can't show an empty entry: a port without a friendly name shows its port name.
+        portBox.addItem (name.isNotEmpty() ? name : ports.getAllValues()[i], i + 1);
+
+        if (name == lastPort)
+            remembered = i + 1;
+    }
+
+    if (remembered != 0)
+        portBox.setSelectedId (remembered, juce::sendNotificationSync);
+}
+
+void ConnectionPane::closePort()
+{
+    if (port != nullptr)
+        port->close();
+}
+
+void ConnectionPane::discardPort()
+{
+    if (port == nullptr)
+        return;
+
+    port->close();
+    mainPane.getClient().detachPort();   // the stream threads end before the port object goes
+    port.reset();
+}
+
+bool ConnectionPane::connectToSelectedPort()
+{
+    if (port != nullptr)
+    {
+        port->close();
+        juce::Thread::sleep (portReleaseWaitMs);
+        discardPort();
+    }
+
+    const auto index = portBox.getSelectedId() - 1;
+    const auto portName = juce::isPositiveAndBelow (index, ports.size()) ? ports.getAllValues()[index] : juce::String();
+
+    port = std::make_unique<SerialPort> (portName, deviceLineSettings);
+
+    if (! port->isOpen())
+    {
+        logLine ("Failed to open port");
+        port.reset();
+        return false;
+    }
+
+    logLine ("Successfully opened port");
+    auto& client = mainPane.getClient();
+    client.attachPort (port.get());
+    mainPane.setConnected();
+
+    DeviceIdentity identity;
+
+    if (client.identifyDevice (identity) != 0)
+    {
+        logLine ("Error requesting device info.");
+        return false;
+    }
+
+    logLine (juce::String::formatted ("Found device: familyID=0x%.3x, deviceID=0x%.3x.",
+                                      (unsigned) identity.familyId, (unsigned) identity.deviceId));
+    logLine (juce::String::formatted ("Protocol version=0x%.4x, Firmware version=0x%.4x.",
+                                      (unsigned) identity.protocolVersion, (unsigned) identity.firmwareVersion));
+    logLine (identity.firstText);
+    logLine (identity.secondText);
+
+    connectButton.setEnabled (false);
+    updateButton.setEnabled (true);
+    return true;
+}
+
+void ConnectionPane::comboBoxChanged (juce::ComboBox*)
+{
+    Settings::setAndSave ("LastPort", portBox.getText());
+}
+
+void ConnectionPane::buttonClicked (juce::Button* button)
+{
+    if (button == &connectButton)
+        connectToSelectedPort();
+    else if (button == &updateButton)
+        updateFirmware();
+    else if (button == &browseButton)
+        browseForUpdateFile();
+}
+
+void ConnectionPane::browseForUpdateFile()
+{
+    const auto chosen = HostDialogs::current().chooseFileToOpen ("Select update file...", {}, "*");
+
+    if (chosen != juce::File())
+    {
+        updateFileBox.setText (chosen.getFullPathName(), true);
+        storeUpdateFilePath();   // the box reports the change later; store it now
+    }
+}
+
+void ConnectionPane::storeUpdateFilePath()
+{
+    Settings::setAndSave ("UpdateFileLocalPath", updateFileBox.getText());
+}
+
+void ConnectionPane::textEditorTextChanged (juce::TextEditor&)       { storeUpdateFilePath(); }
+void ConnectionPane::textEditorReturnKeyPressed (juce::TextEditor&)  { storeUpdateFilePath(); }
+void ConnectionPane::textEditorFocusLost (juce::TextEditor&)         { storeUpdateFilePath(); }
+
+void ConnectionPane::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colours::white);
+}
+
+void ConnectionPane::resized()
+{
+    const auto w = getWidth();
+    const auto p = juce::roundToInt (w * 0.4859);
+
+    serialPortLabel.setBounds (w / 2 - 242, 56, 150, 24);
+    portBox.setBounds (p - 75, 56, 150, 24);
+    connectButton.setBounds (p - 75, 96, 150, 24);
+    updateButton.setBounds (p - 75, 130, 150, 24);
+    updateFileLabel.setBounds (p - 150, 160, 300, 24);
+    updateFileBox.setBounds (p - 150, 180, 300, 24);
+    browseButton.setBounds (p + 150, 180, 50, 24);
+}

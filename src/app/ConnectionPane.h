@@ -1,0 +1,69 @@
+#pragma once
+
+#include "transport/SerialPort.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+class MainPane;
+
+/** The "Connection" tab: the device's port, "Connect" (open and identify the device),
+    the firmware image file and "Update". It owns the open port, which it lends to the
+    main pane's client. Everything runs on the message thread and blocks it while the
+    device answers. */
+class ConnectionPane : public juce::Component,
+                       private juce::ComboBox::Listener,
+                       private juce::Button::Listener,
+                       private juce::TextEditor::Listener
+{
+public:
+    explicit ConnectionPane (MainPane& mainPane);
+
+    /** Closes the port and detaches it from the client before the port object goes. */
+    ~ConnectionPane() override;
+
+    /** Opens the selected port with the fixed line settings and identifies the device.
+        Returns true when the port opened and the device answered. */
+    bool connectToSelectedPort();
+
+    /** Installs the firmware image named in the update file box unless the device has the
+        firmware already, then closes the port. Returns false when the image couldn't be
+        sent or the update couldn't be triggered. */
+    bool updateFirmware();
+
+    /** Copies the device's MAC-address file to localPath. Returns true when it was copied. */
+    bool readMacFile (const juce::String& localPath);
+
+    /** Closes the held port, if any (the object stays until it is discarded). */
+    void closePort();
+
+    bool holdsPort() const noexcept { return port != nullptr; }
+
+    void paint (juce::Graphics& g) override;
+    void resized() override;
+
+private:
+    void comboBoxChanged (juce::ComboBox* box) override;
+    void buttonClicked (juce::Button* button) override;
+    void textEditorTextChanged (juce::TextEditor&) override;
+    void textEditorReturnKeyPressed (juce::TextEditor&) override;
+    void textEditorFocusLost (juce::TextEditor&) override;
+
+    void fillPortList();
+    void storeUpdateFilePath();
+    void browseForUpdateFile();
+    void discardPort();
+
+    MainPane& mainPane;
+    std::unique_ptr<SerialPort> port;
+    juce::StringPairArray ports { true };
+
+    juce::Label serialPortLabel { "new label", "Serial Port" };
+    juce::ComboBox portBox { "Com Port Box" };
+    juce::TextButton connectButton { "Connect Button" };
+    juce::TextButton updateButton { "Update Button" };
+    juce::TextEditor updateFileBox { "remote folder" };
+    juce::Label updateFileLabel { "new label2", "Update File" };
+    juce::TextButton browseButton { "Browse Button" };
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ConnectionPane)
+};

@@ -1,0 +1,87 @@
+// The production-line procedures of the connection pane: installing the firmware image
+// and fetching the MAC-address file.
+
+#include "app/ConnectionPane.h"
+#include "app/HostDialogs.h"
+#include "app/MainPane.h"
+
+namespace
+{
+const juce::String remoteRoot = "/mnt/nandfs/";
+const juce::String firmwareImageName = "KX9image";
+const juce::String firmwareSentinelPath = "/mnt/nandfs/lib/libm.so.2";
+const juce::String macAddressFilePath = "/mnt/nandfs/macAddress.txt";
+
+void showMessage (const juce::String& text, bool warning = false)
+{
+    HostDialogs::current().showMessage (text, warning);
+}
+} // namespace
+
+bool ConnectionPane::updateFirmware()
+{
+    auto& client = mainPane.getClient();
+    updateButton.setEnabled (false);
+    logLine ("Checking for existing firmware...");
+
+    juce::int64 handle = 0;
+
+    if (client.openRemoteFile (firmwareSentinelPath, 1, handle) == 0)
+    {
+        client.closeRemoteFile (handle);
+        logLine ("Firmware already exists, skipping update");
+        showMessage ("Firmware already exists, skipping update");
+    }
+    else
+    {
+        const auto imagePath = remoteRoot + firmwareImageName;
+        const auto localPath = updateFileBox.getText();
+
+        logLine ("Existing firmware not found, updating...");
+        logLine ("sending " + localPath + " as " + imagePath);
+
+        if (client.sendFile (localPath, imagePath) < 0)
+        {
+            showMessage ("Failed to send update file", true);
+            return false;
+        }
+
+        logLine ("done.");
+        logLine ("Triggering update...");
+
+        // The device starts installing once the empty trigger file exists beside the image.
+        juce::int64 triggerHandle = 0;
+
+        if (client.openRemoteFile (imagePath + "Done", 0, triggerHandle) != 0
+            || client.closeRemoteFile (triggerHandle) != 0)
+        {
+            logLine ("Failed to trigger update");
+            showMessage ("The firmware update could not be triggered", true);
+            return false;
+        }
+
+        logLine ("done.");
+        showMessage ("Firmware update completed");
+    }
+
+    logLine ("Closing Port.");
+    mainPane.setDisconnected();
+    discardPort();
+    connectButton.setEnabled (true);
+    return true;
+}
+
+bool ConnectionPane::readMacFile (const juce::String& localPath)
+{
+    logLine ("Reading Mac file...");
+
+    if (mainPane.getClient().getFile (macAddressFilePath, localPath) != 0)
+    {
+        logLine ("Failed to read mac file");
+        showMessage ("Failed to read mac file", true);
+        return false;
+    }
+
+    showMessage ("Mac file stored to:  " + localPath);
+    return true;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+class MainPane;
+
+/** The program's only window, "USB File Utility", with the main pane as its content. */
+class HelloWorldWindow : public juce::DocumentWindow
+{
+public:
+    HelloWorldWindow();
+
+    MainPane& getMainPane() const;
+
+    /** Asks the application to quit. */
+    void closeButtonPressed() override;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HelloWorldWindow)
+};

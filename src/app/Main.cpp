@@ -1,0 +1,3 @@
+#include "app/JUCEHelloWorldApplication.h"
+
+START_JUCE_APPLICATION (JUCEHelloWorldApplication)

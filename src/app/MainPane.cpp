@@ -1,0 +1,159 @@
+#include "app/MainPane.h"
+#include "app/ConnectionPane.h"
+#include "browser/FileSystemPane.h"
+
+#include <cstdio>
+
+namespace juce
+{
+// The framework's own "handle the next pending message" step, which its modal loops use.
+// JUCE 7 no longer offers a public call that handles only what is pending.
+bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
+
+namespace
+{
+constexpr int maxMessagesPerFlush = 1000;
+
+void dispatchPendingMessages()
+{
+    auto* messageManager = juce::MessageManager::getInstance();
+
+    for (int i = 0; i < maxMessagesPerFlush; ++i)
+        if (messageManager->hasStopMessageBeenSent() || ! juce::dispatchNextMessageOnSystemQueue (true))
+            break;
+}
+} // namespace
+
+MainPane::MainPane()
+{
+    tabs = std::make_unique<juce::TabbedComponent> (juce::TabbedButtonBar::TabsAtTop);
+    addAndMakeVisible (*tabs);
+    tabs->setTabBarDepth (28);
+
+    connectionPane = new ConnectionPane (*this);
+    tabs->addTab ("Connection", juce::Colours::white, connectionPane, true);
+    tabs->addTab ("File System", juce::Colours::white, new FileSystemPane (*this), true);
+    tabs->setCurrentTabIndex (0);
+
+    logEditor = std::make_unique<juce::TextEditor> ("Log");
+    addAndMakeVisible (*logEditor);
+    logEditor->setMultiLine (true, true);
+    logEditor->setReturnKeyStartsNewLine (true);
+    logEditor->setReadOnly (false);
+    logEditor->setScrollbarsShown (true);
+    logEditor->setCaretVisible (true);
+    logEditor->setPopupMenuEnabled (true);
+    logEditor->setColour (juce::TextEditor::shadowColourId, juce::Colour (0x8a191818));
+    logEditor->setText ({});
+
+    setSize (600, 400);
+
+    ILogger::install (this);
+    client.addListener (this);
+    setDisconnected();
+}
+
+MainPane::~MainPane()
+{
+    // Lines logged from now on are dropped, and a thread waiting for its line to be shown
+    // stops waiting, so that the client's thread can end while this thread stops it.
+    shuttingDown = true;
+    ILogger::uninstall (this);
+    client.stopThread (2000);
+
+    tabs = nullptr;       // the connection pane closes its port and detaches it first
+    logEditor = nullptr;
+}
+
+void MainPane::log (juce::String text)
+{
+    if (shuttingDown)
+        return;
+
+    {
+        const juce::ScopedLock sl (logLock);
+        pendingLogText << text << "\n";
+        std::fprintf (stderr, "%s\n", text.toRawUTF8());
+        std::fflush (stderr);
+    }
+
+    auto* messageManager = juce::MessageManager::getInstance();
+
+    if (messageManager->isThisTheMessageThread())
+    {
+        flushPendingLog();
+        return;
+    }
+
+    auto shown = std::make_shared<juce::WaitableEvent>();
+    juce::MessageManager::callAsync ([pane = juce::Component::SafePointer<MainPane> (this), shown]
+    {
+        if (pane != nullptr)
+            pane->flushPendingLog();
+
+        shown->signal();
+    });
+
+    while (! shown->wait (50))
+        if (shuttingDown)
+            return;
+}
+
+void MainPane::flushPendingLog()
+{
+    {
+        const juce::ScopedLock sl (logLock);
+
+        if (pendingLogText.isNotEmpty())
+        {
+            logEditor->insertTextAtCaret (pendingLogText);
+            pendingLogText.clear();
+        }
+    }
+
+    dispatchPendingMessages();
+}
+
+void MainPane::onEvent (juce::int32 eventId, juce::int64 argument)
+{
+    log ("Event " + juce::String (eventId) + ", arg " + juce::String ((juce::int32) argument) + ".");
+}
+
+void MainPane::onPropertyValueChanged (juce::Array<juce::uint16>, juce::int32 propertyId, juce::int32 value)
+{
+    log ("Prop " + juce::String (propertyId) + ": value " + juce::String (value) + ".");
+}
+
+void MainPane::onPropertyTextChanged (juce::Array<juce::uint16>, juce::int32 propertyId, const juce::String& text)
+{
+    log ("Prop " + juce::String (propertyId) + ":");
+    log (text);
+}
+
+void MainPane::setConnected()
+{
+    for (int i = 0; i < tabs->getNumTabs(); ++i)
+        tabs->getTabbedButtonBar().getTabButton (i)->setEnabled (true);
+}
+
+void MainPane::setDisconnected()
+{
+    connectionPane->closePort();
+    tabs->setCurrentTabIndex (0);
+
+    for (int i = 1; i < tabs->getNumTabs(); ++i)
+        tabs->getTabbedButtonBar().getTabButton (i)->setEnabled (false);
+}
+
+void MainPane::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colour (0xffdddddd));
+}
+
+void MainPane::resized()
+{
+    const auto w = getWidth(), h = getHeight();
+    tabs->setBounds (8, 8, w - 16, h - 146);
+    logEditor->setBounds (16, h - 122, w - 32, 106);
+}

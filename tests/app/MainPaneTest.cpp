@@ -1,0 +1,129 @@
+#include "app/ConnectionPane.h"
+#include "app/MainPane.h"
+#include "support/ComponentSearch.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace
+{
+juce::StringArray logLines (MainPane& pane)
+{
+    juce::StringArray lines;
+    lines.addLines (pane.getLogEditor().getText());
+    lines.removeEmptyStrings();
+    return lines;
+}
+
+/** Calls f on another thread (as the client's thread calls the pane) while the message
+    loop runs, so that the line can be shown. */
+template <typename Function>
+void onOtherThread (Function&& f)
+{
+    std::atomic<bool> done { false };
+    std::thread other ([&] { f(); done = true; });
+    EXPECT_TRUE (dispatchUntil ([&] { return done.load(); }));
+    other.join();
+}
+} // namespace
+
+TEST (MainPane, LayoutFollowsTheHeight)
+{
+    MainPane pane;
+    pane.setSize (500, 300);
+
+    EXPECT_EQ (pane.getLogEditor().getBounds(), juce::Rectangle<int> (16, 178, 468, 106));
+    EXPECT_EQ (pane.getTabs().getBounds(), juce::Rectangle<int> (8, 8, 484, 154));
+}
+
+TEST (MainPane, OnlyTheConnectionTabIsAvailableUntilConnected)
+{
+    MainPane pane;
+    auto& tabs = pane.getTabs();
+
+    ASSERT_EQ (tabs.getNumTabs(), 2);
+    EXPECT_EQ (tabs.getTabNames(), juce::StringArray ({ "Connection", "File System" }));
+    EXPECT_EQ (tabs.getCurrentTabIndex(), 0);
+    EXPECT_TRUE (tabs.getTabbedButtonBar().getTabButton (0)->isEnabled());
+    EXPECT_FALSE (tabs.getTabbedButtonBar().getTabButton (1)->isEnabled());
+
+    pane.setConnected();
+    EXPECT_TRUE (tabs.getTabbedButtonBar().getTabButton (1)->isEnabled());
+
+    tabs.setCurrentTabIndex (1);
+    pane.setDisconnected();
+    EXPECT_EQ (tabs.getCurrentTabIndex(), 0);
+    EXPECT_FALSE (tabs.getTabbedButtonBar().getTabButton (1)->isEnabled());
+}
+
+TEST (MainPane, InstallsItselfAsTheLoggerAndLeavesTheSlotWhenDestroyed)
+{
+    {
+        MainPane pane;
+        EXPECT_EQ (ILogger::instance(), &pane);
+        logLine ("first");
+        logLine ("second");
+        EXPECT_EQ (logLines (pane), juce::StringArray ({ "first", "second" }));
+    }
+
+    EXPECT_EQ (ILogger::instance(), nullptr);
+}
+
+TEST (MainPane, LinesFromOtherThreadsAreShownWholeAndEachWaitsForItsLine)
+{
+    MainPane pane;
+    constexpr int linesPerThread = 150;
+    std::atomic<int> finished { 0 };
+
+    auto writer = [&] (const juce::String& prefix)
+    {
+        for (int i = 0; i < linesPerThread; ++i)
+        {
+            const auto line = prefix + juce::String (i) + juce::String::repeatedString ("x", 40);
+            pane.log (line);
+            // log returns only once the message thread has shown the line.
+            EXPECT_TRUE (pane.getLogEditor().getText().contains (line));
+        }
+        ++finished;
+    };
+
+    std::thread a (writer, juce::String ("a")), b (writer, juce::String ("b"));
+    EXPECT_TRUE (dispatchUntil ([&] { return finished == 2; }, 60000));
+    a.join();
+    b.join();
+
+    const auto lines = logLines (pane);
+    ASSERT_EQ (lines.size(), 2 * linesPerThread);
+
+    for (const auto& line : lines)
+    {
+        EXPECT_TRUE (line.startsWithChar ('a') || line.startsWithChar ('b')) << line;
+        EXPECT_TRUE (line.endsWith (juce::String::repeatedString ("x", 40))) << line;
+    }
+}
+
+TEST (MainPane, NotificationsAreLoggedInTheirFormats)
+{
+    MainPane pane;
+
+    onOtherThread ([&]
+    {
+        pane.onEvent (5, 0x100000002LL);
+        pane.onEvent (-1, -9);
+        pane.onPropertyValueChanged ({ 1, 2 }, -32768, -5);
+        pane.onPropertyTextChanged ({}, 7, "device text");
+    });
+
+    EXPECT_EQ (logLines (pane), juce::StringArray ({ "Event 5, arg 2.", "Event -1, arg -9.",
+                                                     "Prop -32768: value -5.", "Prop 7:", "device text" }));
+}
+
+TEST (MainPane, EveryLineAlsoGoesToStandardError)
+{
+    MainPane pane;
+    testing::internal::CaptureStderr();
+    pane.log ("Successfully opened port");
+    pane.log ("Closing Port.");
+    EXPECT_EQ (testing::internal::GetCapturedStderr(), "Successfully opened port\nClosing Port.\n");
+}
