@@ -35,5 +35,15 @@ if(USB_BUILD_GUI)
     if(MINGW)
         # juce_gui_basics has more sections than a COFF object allows by default.
         target_compile_options(juce_gui PRIVATE -Wa,-mbig-obj)
+
+        # libpng and libjpeg for Windows, built from Debian's sources by scripts/windows-deps.sh.
+        set(USB_WINDOWS_DEPS "${PROJECT_SOURCE_DIR}/build-windows-deps/prefix" CACHE PATH
+            "Where scripts/windows-deps.sh installed the Windows image libraries")
+        if(NOT EXISTS "${USB_WINDOWS_DEPS}/lib/libpng16.a" OR NOT EXISTS "${USB_WINDOWS_DEPS}/lib/libjpeg.a")
+            message(FATAL_ERROR "No Windows image libraries in ${USB_WINDOWS_DEPS}: run scripts/windows-deps.sh")
+        endif()
+        target_include_directories(juce_gui SYSTEM PRIVATE "${USB_WINDOWS_DEPS}/include")
+        target_link_libraries(juce_gui PUBLIC
+            "${USB_WINDOWS_DEPS}/lib/libpng16.a" "${USB_WINDOWS_DEPS}/lib/libjpeg.a" z)
     endif()
 endif()

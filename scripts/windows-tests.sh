@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Cross-compiles the core library and its tests for 64-bit Windows with MinGW-w64 and runs
-# them under Wine. The serial tests talk to COM9, which a pseudo-terminal bridge joins to
-# COM8 like a null-modem cable. Exits non-zero when the build or any test fails.
+# The Windows program and its tests, cross-compiled with MinGW-w64 (scripts/build-windows.sh)
+# and run under Wine:
+#   1. core_tests.exe: the serial tests talk to COM9, which a pseudo-terminal bridge joins
+#      to COM8 like a null-modem cable;
+#   2. client_tests.exe: the client and transfers against the device simulator, which
+#      the Linux side starts on demand (simulator-launcher.py) behind COM6;
+#   3. usb-file-utility.exe itself in its unattended modes, on a virtual display, against
+#      the simulator behind COM5 (tests/e2e/windows-modes.sh), with a screenshot.
+# Exits non-zero when a build or any test fails.
 #   JOBS=2            parallel build jobs
-#   TEST_FILTER=...   a GoogleTest filter (default: every test)
-#   TEST_TIMEOUT=600  seconds the tests may take under Wine
-# Needs the packages of `scripts/setup.sh windows`.
+#   TEST_TIMEOUT=600  seconds each test program may take under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,17 +17,18 @@ build=$root/build-windows
 
 wine=$(dpkg -L wine64 2>/dev/null | grep -m1 '/wine64$' || true)
 wineserver=$(dpkg -L wine64 2>/dev/null | grep -m1 '/wineserver64$' || true)
+
+bash scripts/build-windows.sh
 if [ ! -x "$wine" ] || [ ! -x "$wineserver" ]; then
     echo "wine64 is not installed: run scripts/setup.sh windows" >&2
     exit 1
 fi
+cmake --build "$build" -j "${JOBS:-$(nproc)}" --target core_tests client_tests
 
-# juceaide and JUCE's CMake package are the host's; only the code is cross-compiled.
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
-      -DJUCE_DIR=/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5 \
-      -DUSB_BUILD_GUI=OFF -DUSB_BUILD_TOOLS=OFF -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build "$build" -j "${JOBS:-2}" --target core_tests
+# The simulator runs on the Linux side.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build -j "${JOBS:-$(nproc)}" --target device-simulator
+simulator=$root/build/tools/device-simulator/device-simulator
 
 # A throwaway Wine prefix of the build's own; mscoree and mshtml off so that creating it
 # asks for neither Mono nor Gecko.
@@ -38,34 +43,52 @@ if [ ! -d "$WINEPREFIX/dosdevices" ]; then
     "$wineserver" -w
 fi
 
-bridge_names=$(mktemp)
-python3 tests/transport/pty_bridge.py >"$bridge_names" &
-bridge_pid=$!
+work=$(mktemp -d /tmp/usb-file-utility-wine.XXXXXX)
+helpers=()
 cleanup() {
-    kill "$bridge_pid" 2>/dev/null || true
-    wait "$bridge_pid" 2>/dev/null || true
-    rm -f "$bridge_names"
+    for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
 }
 trap cleanup EXIT
 
-for _ in $(seq 100); do
-    [ -s "$bridge_names" ] && break
-    sleep 0.1
-done
-read -r port_tty peer_tty <"$bridge_names" || true
+# A test that hangs fails the run instead of holding it up for ever.
+run_windows() {
+    local status=0
+    timeout --kill-after=10 "${TEST_TIMEOUT:-600}" "$wine" "$@" || status=$?
+    [ "$status" -ne 124 ] || echo "$1 did not finish within ${TEST_TIMEOUT:-600} s" >&2
+    "$wineserver" -w
+    return $status
+}
+
+failed=()
+
+echo "--- core_tests.exe"
+python3 tests/transport/pty_bridge.py > "$work/bridge" &
+helpers+=($!)
+for _ in $(seq 100); do [ -s "$work/bridge" ] && break; sleep 0.1; done
+read -r port_tty peer_tty < "$work/bridge" || true
 if [ ! -c "${port_tty:-}" ] || [ ! -c "${peer_tty:-}" ]; then
     echo "The pseudo-terminal bridge did not start" >&2
     exit 1
 fi
-
 ln -sfn "$port_tty" "$WINEPREFIX/dosdevices/com9"
 ln -sfn "$peer_tty" "$WINEPREFIX/dosdevices/com8"
+USB_TEST_SERIAL_PORT=COM9 USB_TEST_SERIAL_PEER=COM8 run_windows "$build/tests/core_tests.exe" || failed+=(core_tests)
 
-# A test that hangs fails the run instead of holding it up for ever.
-status=0
-USB_TEST_SERIAL_PORT=COM9 USB_TEST_SERIAL_PEER=COM8 \
-    timeout --kill-after=10 "${TEST_TIMEOUT:-600}" \
-    "$wine" "$build/tests/core_tests.exe" --gtest_filter="${TEST_FILTER:-*}" || status=$?
-[ "$status" -ne 124 ] || echo "core_tests.exe did not finish within ${TEST_TIMEOUT:-600} s" >&2
+echo "--- client_tests.exe"
+mkdir -p "$work/launcher"
+ln -sfn "$work/simulator-port" "$WINEPREFIX/dosdevices/com6"
+python3 tests/support/simulator-launcher.py --folder "$work/launcher" --simulator "$simulator" \
+    --prefix "$WINEPREFIX" --link "$work/simulator-port" --port COM6 &
+helpers+=($!)
+USB_SIMULATOR_LAUNCHER="Z:${work//\//\\}\\launcher" run_windows "$build/tests/remotefs/client_tests.exe" || failed+=(client_tests)
+
+echo "--- usb-file-utility.exe"
+bash tests/e2e/windows-modes.sh "$wine" "$build/dist/usb-file-utility.exe" "$simulator" "$build/screenshots" \
+    || failed+=(usb-file-utility)
 "$wineserver" -w
-exit $status
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "Failed under Wine: ${failed[*]}" >&2
+    exit 1
+fi

@@ -38,7 +38,7 @@ start_session() {
 end_session() {
     stop_simulator
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-    [ -n "$session_dir" ] && [ -z "$keep_session" ] && rm -rf "$session_dir"
+    [ -n "$session_dir" ] && [ -z "$keep_session" ] && [ -z "${KEEP_SESSION:-}" ] && rm -rf "$session_dir"
 }
 
 # start_simulator [RULE...]: the simulator serves $session_dir/device on $session_dir/port.
@@ -85,25 +85,39 @@ visible_windows() {
     xdotool search --onlyvisible --pid "$1" 2>/dev/null || true
 }
 
+# The message box of a process, if one is on the screen: a visible window other than the
+# main one, leaving out the thin shadow windows that Windows programs put around theirs.
+message_box_of() {
+    local window
+    for window in $(visible_windows "$1"); do
+        [ "$(xdotool getwindowname "$window" 2>/dev/null)" = "USB File Utility" ] && continue
+        local WIDTH=0 HEIGHT=0
+        eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null | grep -E '^(WIDTH|HEIGHT)=[0-9]+$')"
+        if [ "$WIDTH" -gt 40 ] && [ "$HEIGHT" -gt 40 ]; then
+            echo "$window"
+            return
+        fi
+    done
+}
+
 # run_app [ARG...]: runs the program with the session's home and port, answering each
 # message box with Return, until it ends. Sets app_status (the exit code), and leaves
 # the standard error in $session_dir/app.err, the number of boxes answered in
 # $session_dir/boxes and a screenshot of the first box in $session_dir/box.png.
 run_app() {
-    HOME="$session_dir/home" XDG_CONFIG_HOME="" USB_FILE_UTILITY_PORTS="$session_dir/port" \
+    HOME="$session_dir/home" XDG_CONFIG_HOME="" USB_FILE_UTILITY_PORTS="${APP_PORTS:-$session_dir/port}" \
         "$APP" "$@" > "$session_dir/app.out" 2> "$session_dir/app.err" &
-    local pid=$! boxes=0 waited=0
+    local pid=$! answered="" waited=0
     rm -f "$session_dir/box.png"
     while kill -0 "$pid" 2>/dev/null && [ $waited -lt 1200 ]; do
-        local windows
-        windows=$(visible_windows "$pid")
-        if [ "$(echo "$windows" | grep -c .)" -ge 2 ]; then
-            local box
-            box=$(echo "$windows" | tail -n 1)
+        local box
+        box=$(message_box_of "$pid")
+        if [ -n "$box" ]; then
             [ -f "$session_dir/box.png" ] || import -window root "$session_dir/box.png" 2>/dev/null || true
             xdotool windowfocus "$box" 2>/dev/null || true
             xdotool key --window "$box" Return 2>/dev/null || true
-            boxes=$((boxes + 1))
+            # A box may take a moment to go; it is counted once.
+            case " $answered " in *" $box "*) ;; *) answered="$answered $box" ;; esac
             sleep 0.5
         fi
         sleep 0.1
@@ -115,7 +129,7 @@ run_app() {
     fi
     app_status=0
     wait "$pid" || app_status=$?
-    echo "$boxes" > "$session_dir/boxes"
+    echo "$answered" | wc -w > "$session_dir/boxes"
 }
 
 # Test bookkeeping.
@@ -129,4 +143,5 @@ check() {   # check DESCRIPTION COMMAND...
         failures=$((failures + 1))
     fi
 }
-log_has() { grep -qxF "$1" "$session_dir/app.err"; }
+# A line of the program's log (on Windows its lines end in CR LF).
+log_has() { tr -d '\r' < "$session_dir/app.err" | grep -aqxF "$1"; }

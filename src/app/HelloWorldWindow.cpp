@@ -8,6 +8,19 @@ HelloWorldWindow::HelloWorldWindow()
     setVisible (true);
     centreWithSize (500, 700);
     setResizable (true, false);
+
+   #if JUCE_WINDOWS
+    // The framework paints Windows windows at the display's vertical blank; where no
+    // display output reports one (Wine, some virtual machines and remote sessions),
+    // nothing would be repainted after the first time.
+    startTimerHz (30);
+   #endif
+}
+
+void HelloWorldWindow::timerCallback()
+{
+    if (auto* peer = getPeer())
+        peer->performAnyPendingRepaintsNow();
 }
 
 MainPane& HelloWorldWindow::getMainPane() const

@@ -5,7 +5,8 @@
 class MainPane;
 
 /** The program's only window, "USB File Utility", with the main pane as its content. */
-class HelloWorldWindow : public juce::DocumentWindow
+class HelloWorldWindow : public juce::DocumentWindow,
+                         private juce::Timer
 {
 public:
     HelloWorldWindow();
@@ -16,5 +17,7 @@ public:
     void closeButtonPressed() override;
 
 private:
+    void timerCallback() override;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HelloWorldWindow)
 };

@@ -112,6 +112,10 @@ void MainPane::flushPendingLog()
         }
     }
 
+    // Long operations log as they go: show the window as it is now before going on.
+    if (auto* peer = getPeer())
+        peer->performAnyPendingRepaintsNow();
+
     dispatchPendingMessages();
 }
 

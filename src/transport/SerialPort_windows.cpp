@@ -27,6 +27,12 @@ DCB makeDcb (const serial::DcbValues& values) noexcept
     dcb.XoffLim = values.xoffLimit;
     return dcb;
 }
+
+bool isRunningUnderWine()
+{
+    const auto ntdll = GetModuleHandleA ("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress (ntdll, "wine_get_version") != nullptr;
+}
 } // namespace
 
 SerialPort::~SerialPort()
@@ -56,6 +62,16 @@ bool SerialPort::open (const juce::String& portName)
     timeouts.ReadTotalTimeoutConstant = 10000;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
+
+    // Wine (8) doesn't know that combination and waits for a full buffer instead; a 1 ms
+    // interval time-out gives the same behaviour there: the read ends as soon as the line
+    // is quiet after the first byte, or after 10 s without one.
+    if (isRunningUnderWine())
+    {
+        timeouts.ReadIntervalTimeout = 1;
+        timeouts.ReadTotalTimeoutMultiplier = 0;
+    }
+
     SetCommTimeouts (opened, &timeouts);
 
     SetCommMask (opened, EV_RXCHAR);

@@ -16,37 +16,41 @@ Bytes encode (VeltraneClientRequest& request)
     return { data, data + out.getDataSize() };
 }
 
-Bytes le32 (juce::int32 v)
+void append (Bytes& to, const Bytes& more)
 {
-    auto u = (juce::uint32) v;
-    return { (juce::uint8) u, (juce::uint8) (u >> 8), (juce::uint8) (u >> 16), (juce::uint8) (u >> 24) };
+    for (auto byte : more)
+        to.push_back (byte);
 }
 
-Bytes le64 (juce::int64 v)
+Bytes littleEndian (juce::uint64 value, int width)
 {
-    auto low = le32 ((juce::int32) (v & 0xffffffff)), high = le32 ((juce::int32) (v >> 32));
-    low.insert (low.end(), high.begin(), high.end());
-    return low;
+    Bytes bytes;
+    for (int i = 0; i < width; ++i)
+        bytes.push_back ((juce::uint8) (value >> (8 * i)));
+    return bytes;
 }
+
+Bytes le32 (juce::int32 v)  { return littleEndian ((juce::uint32) v, 4); }
+Bytes le64 (juce::int64 v)  { return littleEndian ((juce::uint64) v, 8); }
 
 /** Header and serial number of a request, then the given payload bytes. */
 Bytes frame (int id, const VeltraneClientRequest& request, std::initializer_list<Bytes> fields)
 {
     Bytes payload = le32 (request.getSerialNumber());
     for (auto& f : fields)
-        payload.insert (payload.end(), f.begin(), f.end());
+        append (payload, f);
 
-    Bytes all { (juce::uint8) id, (juce::uint8) (id >> 8) };
-    auto length = le32 ((juce::int32) payload.size());
-    all.insert (all.end(), length.begin(), length.end());
-    all.insert (all.end(), payload.begin(), payload.end());
+    Bytes all = littleEndian ((juce::uint16) id, 2);
+    append (all, le32 ((juce::int32) payload.size()));
+    append (all, payload);
     return all;
 }
 
 Bytes text (const std::string& utf8)
 {
     auto b = le32 ((juce::int32) utf8.size());
-    b.insert (b.end(), utf8.begin(), utf8.end());
+    for (auto c : utf8)
+        b.push_back ((juce::uint8) c);
     return b;
 }
 } // namespace

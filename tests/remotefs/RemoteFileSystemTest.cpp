@@ -1,6 +1,8 @@
 #include "remotefs/ClientSession.h"
 
-#include <sys/stat.h>
+#if ! JUCE_WINDOWS
+ #include <sys/stat.h>
+#endif
 
 using RemoteFileSystem = ClientSession;
 
@@ -135,28 +137,35 @@ TEST_F (RemoteFileSystem, CreateMoveAndDeleteChangeTheDevice)
     EXPECT_TRUE (device.getRequests ("FileSystemEntryDeleteRequest")[0].endsWith ("path=/mnt/nandfs/renamed flags=1,1,0"));
 }
 
-TEST_F (RemoteFileSystem, NonAsciiNamesCanBeListedAndRenamed)
+TEST_F (RemoteFileSystem, Utf8NamesCanBeListedAndRenamed)
 {
     connect();
-    const juce::String utf8Name = juce::String::fromUTF8 ("Gr\xc3\xbc\xc3\x9f" "e");
-    device.fileAt ("/mnt/nandfs/" + utf8Name).createDirectory();
-
-    // A name in Latin-1 bytes, which are not UTF-8.
-    const std::string latin1Bytes = "/mnt/nandfs/caf\xe9";
-    const auto latin1Path = device.getRoot().getFullPathName().toStdString() + latin1Bytes;
-    ASSERT_EQ (::mkdir (latin1Path.c_str(), 0755), 0);
+    const juce::String name = juce::String::fromUTF8 ("Gr\xc3\xbc\xc3\x9f" "e");
+    device.fileAt ("/mnt/nandfs/" + name).createDirectory();
 
     juce::StringArray files, folders;
     ASSERT_EQ (client.getFolderContents ("/mnt/nandfs", &files, &folders), 0);
-    ASSERT_EQ (folders.size(), 2);
-    EXPECT_TRUE (folders.contains (utf8Name));
-    const auto latin1Name = folders[folders.indexOf (utf8Name) == 0 ? 1 : 0];
-    EXPECT_EQ (latin1Name, juce::String (juce::CharPointer_UTF8 ("caf\xc3\xa9")));
+    EXPECT_EQ (folders, linesOf ({ name }));
 
-    // Both names go back as the bytes they came in.
-    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/" + utf8Name, "/mnt/nandfs/" + utf8Name + "2", true), 0);
-    EXPECT_TRUE (device.fileAt ("/mnt/nandfs/" + utf8Name + "2").isDirectory());
+    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/" + name, "/mnt/nandfs/" + name + "2", true), 0);
+    EXPECT_TRUE (device.fileAt ("/mnt/nandfs/" + name + "2").isDirectory());
+}
 
-    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/" + latin1Name, "/mnt/nandfs/plain", true), 0);
+TEST_F (RemoteFileSystem, NamesThatAreNotUtf8GoBackAsTheirOwnBytes)
+{
+   #if JUCE_WINDOWS
+    GTEST_SKIP() << "a Windows test can't make a folder whose name isn't UTF-8 on the device's side";
+   #else
+    connect();
+    const std::string latin1Path = device.getRoot().getFullPathName().toStdString() + "/mnt/nandfs/caf\xe9";
+    ASSERT_EQ (::mkdir (latin1Path.c_str(), 0755), 0);
+
+    juce::StringArray folders;
+    ASSERT_EQ (client.getFolderContents ("/mnt/nandfs", nullptr, &folders), 0);
+    ASSERT_EQ (folders.size(), 1);
+    EXPECT_EQ (folders[0], juce::String (juce::CharPointer_UTF8 ("caf\xc3\xa9")));
+
+    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/" + folders[0], "/mnt/nandfs/plain", true), 0);
     EXPECT_TRUE (device.fileAt ("/mnt/nandfs/plain").isDirectory());
+   #endif
 }

@@ -115,18 +115,7 @@ juce::MemoryBlock SerialPortPeer::receive (size_t count, int timeoutMs)
 
 std::unique_ptr<SerialPort> SerialPortPeer::openPortForReading (const SerialPortSettings& settings) const
 {
-    auto port = std::make_unique<SerialPort> (getPortName(), settings);
-
-    if (port->isOpen() && isRunningUnderWine())
-    {
-        // Waits up to 10 s for the first byte, then returns once the line is quiet for 1 ms.
-        COMMTIMEOUTS timeouts {};
-        timeouts.ReadIntervalTimeout = 1;
-        timeouts.ReadTotalTimeoutConstant = 10000;
-        SetCommTimeouts (port->getHandle(), &timeouts);
-    }
-
-    return port;
+    return std::make_unique<SerialPort> (getPortName(), settings);
 }
 
 bool SerialPortPeer::hostRefusesSecondOpen() const

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The Windows program's unattended modes under Wine, end to end: the device simulator on a
+# pseudo-terminal behind COM5 (Wine's SetupAPI lists no USB device, so the port comes from
+# USB_FILE_UTILITY_PORTS and "LastPort"), a virtual display, message boxes answered with
+# xdotool, the settings file under the Wine user's %APPDATA%\zem.
+#   windows-modes.sh WINE EXE SIMULATOR [SCREENSHOT_FOLDER]
+# WINEPREFIX (and the other WINE* variables) come from the caller.
+set -u
+wine=$1
+exe=$2
+SIMULATOR=$3
+screenshots=${4:-}
+. "$(dirname "$0")/../../scripts/lib/gui-session.sh"
+start_session || exit 1
+
+# run_app starts $APP with the session's environment; Wine runs the program in the same
+# process, so the windows it makes carry this pid.
+APP=$session_dir/wine-program
+printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$wine" "$exe" > "$APP"
+chmod +x "$APP"
+APP_PORTS=COM5
+
+appdata=$WINEPREFIX/drive_c/users/$(whoami)/AppData/Roaming
+settings=$appdata/zem/KX9ManufacturingUSBUtility.properties
+write_windows_settings() {   # KEY VALUE ...
+    rm -rf "$appdata/zem"
+    mkdir -p "$appdata/zem"
+    {
+        echo '<?xml version="1.0" encoding="UTF-8"?>'; echo; echo '<PROPERTIES>'
+        while [ $# -ge 2 ]; do echo "  <VALUE name=\"$1\" val=\"$2\"/>"; shift 2; done
+        echo '</PROPERTIES>'
+    } > "$settings"
+}
+
+ln -sfn "$session_dir/port" "$WINEPREFIX/dosdevices/com5"
+device=$session_dir/device/mnt/nandfs
+drive_c=$WINEPREFIX/drive_c
+image=$drive_c/usb-file-utility-image.bin
+head -c 200000 /dev/urandom > "$image"
+rm -f "$drive_c/mac.txt"
+
+echo "getmac C:\\mac.txt"
+start_simulator
+printf '00:11:22:33:44:55\n' > "$device/macAddress.txt"
+write_windows_settings LastPort COM5
+run_app getmac 'C:\mac.txt'
+check "exit code 0" test "$app_status" -eq 0
+check "the fetched file is identical" cmp -s "$device/macAddress.txt" "$drive_c/mac.txt"
+check "one message box" test "$(cat "$session_dir/boxes")" -eq 1
+if [ -n "$screenshots" ] && [ -f "$session_dir/box.png" ]; then
+    mkdir -p "$screenshots"
+    cp "$session_dir/box.png" "$screenshots/windows-program-under-wine.png"
+    echo "  screenshot: $screenshots/windows-program-under-wine.png"
+fi
+
+echo "getmac without a MAC file on the device"
+rm "$device/macAddress.txt"
+run_app getmac 'C:\mac2.txt'
+check "exit code -1" test "$app_status" -eq 255
+check "the warning box was answered" test "$(cat "$session_dir/boxes")" -eq 1
+check "no local file" test ! -e "$drive_c/mac2.txt"
+
+echo "auto, updating"
+write_windows_settings LastPort COM5 UpdateFileLocalPath 'C:\usb-file-utility-image.bin'
+run_app auto
+check "exit code 0" test "$app_status" -eq 0
+check "the image arrived whole" cmp -s "$image" "$device/KX9image"
+check "the trigger file exists" test -f "$device/KX9imageDone"
+check "the settings file is under %APPDATA%\\zem" grep -q 'UpdateFileLocalPath' "$settings"
+
+echo "auto, no remembered port"
+write_windows_settings
+run_app auto
+check "exit code -1" test "$app_status" -eq 255
+check "the open failure is logged" log_has "Failed to open port"
+
+rm -f "$image" "$drive_c/mac.txt"
+if [ "$failures" -gt 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"
