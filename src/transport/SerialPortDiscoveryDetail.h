@@ -2,7 +2,7 @@
 
 #include "transport/SerialPortDiscovery.h"
 
-/** The parts of findSerialPorts: a native enumeration (SerialPortDiscovery_windows.cpp,
+/** The pieces of findSerialPorts: a native enumeration (SerialPortDiscovery_windows.cpp,
     SerialPortDiscovery_linux.cpp) and the filtering, shared by both. */
 namespace serial
 {

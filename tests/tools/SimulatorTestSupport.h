@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/SimulatedDevice.h"
 #include "support/SimulatorProcess.h"
 
 #include "protocol/FrameCutter.h"
@@ -227,8 +228,9 @@ class SimulatorTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        root = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                   .getNonexistentChildFile ("simulator-test", "", false);
+        // A random name: tests run in parallel processes, which would all pick the same
+        // "next free" name.
+        root = juce::File::createTempFile ("simulator-test");
         ASSERT_TRUE (root.createDirectory());
         ASSERT_TRUE (hostFile ("/mnt/nandfs").createDirectory());
     }
@@ -268,13 +270,7 @@ protected:
 
     static juce::MemoryBlock pattern (size_t size, int seed = 1)
     {
-        juce::MemoryBlock block (size);
-        juce::Random random (seed);
-
-        for (size_t i = 0; i < size; ++i)
-            block[i] = (char) random.nextInt (256);
-
-        return block;
+        return SimulatedDevice::pattern (size, seed);
     }
 
     /** Opens a device file and returns its handle, or -1 after recording a failure. */

@@ -53,8 +53,8 @@ public:
 
     juce::Array<serial::DiscoveredPort> enumerate() const  { return serial::enumerateUsbSerialPorts (root); }
 
-    const juce::File root = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                                .getNonexistentChildFile ("fake-sysfs", {}, false);
+    // A random name, as parallel test processes would all pick the same "next free" one.
+    const juce::File root = juce::File::createTempFile ("fake-sysfs");
 
 private:
     static void writeAttribute (const juce::File& folder, const char* name, const juce::String& value)
