@@ -94,8 +94,7 @@ public:
 
         while (answer == nullptr)
         {
-            pollfd readable { fd, POLLIN, 0 };
-            if (::poll (&readable, 1, 5000) <= 0)
+            if (! waitForAnswer())
                 return nullptr;
 
             const auto n = ::read (fd, buffer, sizeof (buffer));
@@ -159,6 +158,12 @@ public:
     }
 
 private:
+    bool waitForAnswer()
+    {
+        pollfd readable { fd, POLLIN, 0 };
+        return ::poll (&readable, 1, 5000) > 0;
+    }
+
     int fd = -1;
     juce::MemoryOutputStream frame;
     FrameCutter cutter;
@@ -193,9 +198,25 @@ int main (int argc, char** argv)
 {
     StandardErrorLogger logger;
     ILogger::install (&logger);
-    juce::ArgumentList arguments (argc, argv);
-    const auto mib = arguments.containsOption ("--mib") ? arguments.getValueForOption ("--mib").getIntValue() : 64;
-    const auto entries = arguments.containsOption ("--entries") ? arguments.getValueForOption ("--entries").getIntValue() : 1000;
+    // "--mib N" or "--mib=N"
+    const auto option = [&] (const char* name, int fallback)
+    {
+        for (int i = 1; i < argc; ++i)
+        {
+            const juce::String argument (argv[i]);
+
+            if (argument == name && i + 1 < argc)
+                return juce::String (argv[i + 1]).getIntValue();
+
+            if (argument.startsWith (juce::String (name) + "="))
+                return argument.fromFirstOccurrenceOf ("=", false, false).getIntValue();
+        }
+
+        return fallback;
+    };
+
+    const auto mib = juce::jmax (1, option ("--mib", 64));
+    const auto entries = juce::jmax (1, option ("--entries", 1000));
 
     const auto work = juce::File::createTempFile ("transfer-benchmark");
     const auto root = work.getChildFile ("device");
