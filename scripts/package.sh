@@ -45,7 +45,6 @@ check "the udev rule keeps ModemManager off the port" grep -q 'ENV{ID_MM_DEVICE_
 check "the dependencies come from the libraries the programs use" \
     bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libc6'"
 
-# Tags left on purpose are listed, with their reasons, in the README ("Install").
 echo "--- lintian"
 check "lintian finds no error or warning" \
     lintian --fail-on error,warning "$deb"
