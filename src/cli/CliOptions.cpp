@@ -26,6 +26,8 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     CLI::App app (description, "usb-file-utility-cli");
     app.set_version_flag ("--version", std::string ("usb-file-utility-cli ") + USB_CLI_VERSION);
     app.require_subcommand (1);
+    // Device paths start with "/": never Windows-style options.
+    app.allow_windows_style_options (false);
     app.option_defaults()->always_capture_default (false);
 
     app.add_option ("--port", port, "the port: a discovered device, a COM port or a device path")->type_name ("NAME");

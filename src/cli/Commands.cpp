@@ -8,6 +8,8 @@
 #include "remotefs/HostPaths.h"
 #include "remotefs/RemoteListing.h"
 
+#include <cmath>
+
 namespace
 {
 // The device's fixed line settings: 115200 baud, 8 data bits, no parity, one stop bit,
@@ -29,8 +31,11 @@ juce::String hex (unsigned value, int digits)
     return "0x" + juce::String::toHexString ((int) value).paddedLeft ('0', digits);
 }
 
-/** The files of a local tree, as sendFolder walks it (linked folders left out). */
-void collectFiles (const juce::File& folder, const juce::String& remoteFolder, juce::StringPairArray& files)
+using FileList = std::vector<std::pair<juce::File, juce::String>>;
+
+/** The files of a local tree with their device paths, as sendFolder walks it (linked
+    folders left out). */
+void collectFiles (const juce::File& folder, const juce::String& remoteFolder, FileList& files)
 {
     for (const auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "*",
                                                     juce::File::FollowSymlinks::no))
@@ -38,7 +43,7 @@ void collectFiles (const juce::File& folder, const juce::String& remoteFolder, j
         const auto remoteChild = remoteFolder + "/" + child.getFileName();
 
         if (! child.isDirectory())
-            files.set (child.getFullPathName(), remoteChild);
+            files.emplace_back (child, remoteChild);
         else if (! child.isSymbolicLink())
             collectFiles (child, remoteChild, files);
     }
@@ -205,6 +210,9 @@ int Commands::list()
 
     for (const auto& entry : orderForListing (fileNames, folderNames))
     {
+        if (Platform::wasInterrupted())
+            break;
+
         if (! isSingleEntryName (entry.name))
         {
             logLine ("Skipping the entry \"" + entry.name + "\" of " + folder + ": not a usable name");
@@ -280,7 +288,7 @@ int Commands::get()
 
             if (! isSafeEntryName (name))
             {
-                console.error ("Can't name a local file after " + juce::String (console.deviceText (remote)));
+                console.error ("Can't name a local file after " + remote);
                 return exitFailed;
             }
 
@@ -328,18 +336,18 @@ int Commands::put()
     // The device's own account of what it holds is what counts.
     if (! Platform::wasInterrupted())
     {
-        juce::StringPairArray files;
+        FileList files;
 
         if (options.recursive)
             collectFiles (local, remote, files);
         else if (succeeded)
-            files.set (local.getFullPathName(), remote);
+            files.emplace_back (local, remote);
 
-        for (int i = 0; i < files.size(); ++i)
+        for (const auto& [file, remotePath] : files)
         {
-            const auto size = juce::File (files.getAllKeys()[i]).getSize();
+            const auto size = file.getSize();
 
-            if (confirmRemoteFileSize (client, files.getAllValues()[i], size))
+            if (confirmRemoteFileSize (client, remotePath, size))
                 bytes += size;
             else
                 succeeded = false;

@@ -55,7 +55,8 @@ void Console::error (const juce::String& text)
     writeToLogFile (text);
     const auto saved = progressLine;
     writeProgress ({});
-    std::fprintf (stderr, "usb-file-utility-cli: %s\n", text.toRawUTF8());
+    const auto bytes = TerminalText::rawBytes (text);
+    std::fprintf (stderr, "usb-file-utility-cli: %s\n", (stderrIsTerminal ? TerminalText::escapeControls (bytes) : bytes).c_str());
     writeProgress (saved);
     std::fflush (stderr);
 }

@@ -1,8 +1,9 @@
 #include "cli/Platform.h"
 
+#include "transport/WindowsHeaders.h"
+
 #include <atomic>
 #include <io.h>
-#include <windows.h>
 #include <shellapi.h>
 
 namespace

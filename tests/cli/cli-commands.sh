@@ -119,6 +119,7 @@ check "get of that name works" test "$status" -eq 0 -a "$(cat "$work/legacy.txt"
 USB_FILE_UTILITY_PORTS=$work/a/port script -qec "'$CLI' ls /mnt/nandfs" /dev/null > "$work/tty" 2>&1
 check "on a terminal the escape character is shown escaped" grep -qF "'esc'\$'\\033''[2Jx'" "$work/tty"
 check "and never written as it is" test "$(tr -cd '\033' < "$work/tty" | wc -c)" -eq 0
+check "an invalid byte is shown as \$'\\ooo'" grep -qF "'caf'\$'\\351'" "$work/tty"
 
 echo "rm, mkdir, mv"
 cli mkdir /mnt/nandfs/newdir
