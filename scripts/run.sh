@@ -47,4 +47,6 @@ else
     echo "exit code: $app_status (0 is success)"
     echo "fetched file: $demo/macAddress.txt ($(cat "$demo/macAddress.txt" 2>/dev/null || echo missing))"
     echo "screenshot of the window: $demo/box.png"
+    # The demo worked only when the program succeeded and the file arrived.
+    [ "$app_status" -eq 0 ] && [ -s "$demo/macAddress.txt" ]
 fi

@@ -35,10 +35,14 @@ start_session() {
     trap end_session EXIT
 }
 
+# Runs as the EXIT trap: it must not change the script's exit status.
 end_session() {
     stop_simulator
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-    [ -n "$session_dir" ] && [ -z "$keep_session" ] && [ -z "${KEEP_SESSION:-}" ] && rm -rf "$session_dir"
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+    if [ -n "$session_dir" ] && [ -z "$keep_session" ] && [ -z "${KEEP_SESSION:-}" ]; then
+        rm -rf "$session_dir"
+    fi
+    return 0
 }
 
 # start_simulator [RULE...]: the simulator serves $session_dir/device on $session_dir/port.

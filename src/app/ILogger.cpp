@@ -1,4 +1,5 @@
 #include "app/ILogger.h"
+#include "protocol/DeviceText.h"
 
 #include <atomic>
 
@@ -24,6 +25,7 @@ void ILogger::uninstall (ILogger* logger) noexcept
 
 void logLine (const juce::String& text)
 {
+    // Paths in log lines may hold bytes a device name kept; show them as characters.
     if (auto* logger = ILogger::instance())
-        logger->log (text);
+        logger->log (DeviceText::toDisplay (text));
 }

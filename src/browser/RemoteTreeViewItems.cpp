@@ -1,5 +1,6 @@
 #include "browser/RemoteTreeViewItems.h"
 #include "browser/FileSystemPane.h"
+#include "protocol/DeviceText.h"
 
 #include "ImageData.h"
 
@@ -59,6 +60,11 @@ void FileSystemEntryTreeViewItem::setIconFromPng (const void* data, int size)
     icon = juce::ImageCache::getFromMemory (data, size);
 }
 
+juce::String FileSystemEntryTreeViewItem::getDisplayName() const
+{
+    return DeviceText::toDisplay (getLabel());
+}
+
 juce::String FileSystemEntryTreeViewItem::getDetailsText() const
 {
     const auto& time = info.modificationTime;
@@ -81,7 +87,7 @@ void FileSystemEntryTreeViewItem::paintItem (juce::Graphics& g, int width, int h
         g.drawImage (icon, 0, 0, h, h, 0, 0, icon.getWidth(), icon.getHeight());
 
     // The name and the details each get a box as wide as the item, from their own x.
-    g.drawText (getLabel(), h + h / 2, 0, width, h, juce::Justification::left, true);
+    g.drawText (getDisplayName(), h + h / 2, 0, width, h, juce::Justification::left, true);
 
     g.setColour (detailsColour);
     g.drawText (getDetailsText(), 12 * h, 0, width, h, juce::Justification::left, true);

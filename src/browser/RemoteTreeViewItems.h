@@ -49,6 +49,10 @@ public:
     const FileSystemEntryInfo& getInfo() const noexcept     { return info; }
     const juce::Image& getIcon() const noexcept             { return icon; }
 
+    /** The name as the list shows it. Bytes of a name that isn't UTF-8 show as Latin-1
+        characters, so two entries may look alike; the path still tells them apart. */
+    juce::String getDisplayName() const;
+
     /** The grey text beside the name: "<size> bytes; modified <day> <month> <year>
         <hour>.<minutes>", in local time, for example "0 bytes; modified 7 Dec 2026 9.05". */
     juce::String getDetailsText() const;

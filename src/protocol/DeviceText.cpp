@@ -1,51 +1,13 @@
 #include "protocol/DeviceText.h"
 
-#include <map>
-#include <string>
 
 namespace
 {
-// Texts that arrived byte per character, with the bytes they arrived as. Bounded, so that
-// a device listing endless distinct names can't grow it without limit.
-class LegacyNames
+constexpr juce::juce_wchar keptByteBase = 0xDC00;
+
+bool isKeptByte (juce::juce_wchar c) noexcept
 {
-public:
-    void remember (const juce::String& text, const juce::uint8* bytes, size_t count)
-    {
-        const juce::ScopedLock sl (lock);
-
-        if (names.size() < maxNames)
-            names.emplace (text, std::string (reinterpret_cast<const char*> (bytes), count));
-    }
-
-    bool lookUp (const juce::String& text, std::string& bytes) const
-    {
-        const juce::ScopedLock sl (lock);
-        auto found = names.find (text);
-
-        if (found == names.end())
-            return false;
-
-        bytes = found->second;
-        return true;
-    }
-
-    bool isEmpty() const
-    {
-        const juce::ScopedLock sl (lock);
-        return names.empty();
-    }
-
-private:
-    static constexpr size_t maxNames = 65536;
-    juce::CriticalSection lock;
-    std::map<juce::String, std::string> names;   // std::string: this outlives JUCE's leak checks
-};
-
-LegacyNames& legacyNames()
-{
-    static LegacyNames names;
-    return names;
+    return c >= keptByteBase + 0x80 && c <= keptByteBase + 0xFF;
 }
 
 bool isContinuation (juce::uint8 byte) noexcept
@@ -104,38 +66,56 @@ juce::String DeviceText::decode (const juce::uint8* bytes, size_t count)
     juce::HeapBlock<juce::juce_wchar> characters (length + 1);
 
     for (size_t i = 0; i < length; ++i)
-        characters[i] = (juce::juce_wchar) bytes[i];
+        characters[i] = bytes[i] < 0x80 ? (juce::juce_wchar) bytes[i] : keptByteBase + bytes[i];
 
     characters[length] = 0;
-    juce::String text (juce::CharPointer_UTF32 (characters.get()));
-    legacyNames().remember (text, bytes, length);
-    return text;
+    return juce::String (juce::CharPointer_UTF32 (characters.get()));
 }
 
 juce::MemoryBlock DeviceText::encode (const juce::String& text)
 {
-    const auto byteCount = text.getNumBytesAsUTF8();
-    const bool isAscii = byteCount == (size_t) text.length();
-
-    if (isAscii || legacyNames().isEmpty())
-        return juce::MemoryBlock (text.toRawUTF8(), byteCount);
+    if (! hasKeptBytes (text))
+        return juce::MemoryBlock (text.toRawUTF8(), text.getNumBytesAsUTF8());
 
     juce::MemoryOutputStream out;
-    juce::StringArray parts;
-    parts.addTokens (text, "/", {});
 
-    for (int i = 0; i < parts.size(); ++i)
+    for (auto c : text)
     {
-        if (i > 0)
-            out.writeByte ('/');
-
-        std::string original;
-
-        if (legacyNames().lookUp (parts[i], original))
-            out.write (original.data(), original.size());
+        if (isKeptByte (c))
+        {
+            out.writeByte ((char) (c - keptByteBase));
+        }
         else
-            out.write (parts[i].toRawUTF8(), parts[i].getNumBytesAsUTF8());
+        {
+            char utf8[8];
+            juce::CharPointer_UTF8 end (utf8);
+            end.write (c);
+            out.write (utf8, (size_t) (end.getAddress() - utf8));
+        }
     }
 
     return out.getMemoryBlock();
+}
+
+juce::String DeviceText::toDisplay (const juce::String& text)
+{
+    if (! hasKeptBytes (text))
+        return text;
+
+    juce::String shown;
+    shown.preallocateBytes (text.getNumBytesAsUTF8());
+
+    for (auto c : text)
+        shown += (juce::juce_wchar) (isKeptByte (c) ? c - keptByteBase : c);
+
+    return shown;
+}
+
+bool DeviceText::hasKeptBytes (const juce::String& text)
+{
+    for (auto c : text)
+        if (isKeptByte (c))
+            return true;
+
+    return false;
 }

@@ -7,6 +7,7 @@
 #include "protocol/VeltraneResponses.h"
 #include "remotefs/DeviceIdentity.h"
 #include "remotefs/FileSystemEntryInfo.h"
+#include "remotefs/TransferProgress.h"
 
 #include <juce_events/juce_events.h>
 
@@ -88,23 +89,34 @@ public:
     //==============================================================================
     // Transfers of whole files and folder trees, one block of at most 8169 bytes in
     // flight; every block waits for its answer (5000 ms for written blocks, 1000 ms for
-    // read ones).
+    // read ones). A TransferProgress set on the client hears of every file and block and
+    // may cancel; a cancelled transfer returns -1.
 
-    /** Copies a local file to the device. */
+    /** Copies a local file to the device. A local path that is not a readable file fails
+        before the device is asked for anything. */
     int sendFile (const juce::String& localPath, const juce::String& remotePath);
 
     /** Copies a device file to the host. The data goes into a temporary file beside the
-        local path, which replaces the local file only once the whole file has arrived. */
+        local path, which replaces the local file only once exactly the announced size has
+        arrived on disk; on any failure the local file stays as it was. */
     int getFile (const juce::String& remotePath, const juce::String& localPath);
 
     /** Copies a local folder tree into the device folder remotePath (created when
-        missing). Every child is tried; -1 when any of them failed. */
+        missing). Every child is tried; -1 when any of them failed. Linked folders are
+        skipped. */
     int sendFolder (const juce::String& localFolderPath, const juce::String& remotePath);
 
     /** Copies a device folder tree into a new folder of localParentPath, named name or,
         when name is empty, after the last part of remotePath. Every entry is tried; -1
-        when any of them failed or had a name that can't be used on the host. */
+        when any of them failed, had a name that can't be used inside the local folder, or
+        lay deeper than maxFolderDepth levels. */
     int getFolder (const juce::String& remotePath, const juce::String& localParentPath, const juce::String& name);
+
+    /** How deep getFolder descends; a device folder that contains itself ends there. */
+    static constexpr int maxFolderDepth = 64;
+
+    /** The progress watcher for the transfers that follow (nullptr for none); not owned. */
+    void setTransferProgress (TransferProgress* progressToUse) noexcept { progress = progressToUse; }
 
     //==============================================================================
     /** Called by the input stream on its reader thread whenever data has arrived. */
@@ -117,6 +129,10 @@ private:
     void run() override;
     void releaseStreams();
     void closeAfterFailedTransfer (juce::int64 handle);
+    bool transferCancelled();
+    int sendFolderTree (const juce::File& localFolder, const juce::String& remotePath);
+    int getFolderTree (const juce::String& remotePath, const juce::File& localParent,
+                       const juce::String& name, int depth);
 
     SerialPort* port = nullptr;
     std::unique_ptr<SerialPortInputStream> inputStream;
@@ -125,6 +141,9 @@ private:
     MessageQueue notificationQueue;
     MessageQueue responseQueue;
     juce::Array<IVeltraneClientListener*> listeners;
+    TransferProgress* progress = nullptr;
+    TransferProgress noProgress;
+    bool cancelLogged = false;
 
     JUCE_DECLARE_NON_COPYABLE (VeltraneClient)
 };

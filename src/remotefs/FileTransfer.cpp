@@ -32,6 +32,35 @@ juce::String folderNameOf (const juce::String& remotePath)
 
     return trimmed.fromLastOccurrenceOf ("/", false, false);
 }
+
+/** The entry called name directly inside folder, or File() when the name would lead
+    anywhere else. getChildFile alone is not enough: it takes "~" and "~user" as home
+    folders, and a device may name an entry so. */
+juce::File childInside (const juce::File& folder, const juce::String& name)
+{
+    if (! isSafeEntryName (name))
+        return {};
+
+    const juce::File child (folder.getFullPathName() + juce::File::getSeparatorString() + name);
+    return child.getParentDirectory() == folder && child.isAChildOf (folder) ? child : juce::File();
+}
+
+/** The files in a local tree, as sendFolder walks it (linked folders are not entered). */
+int countFilesToSend (const juce::File& folder)
+{
+    int count = 0;
+
+    for (const auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "*",
+                                                    juce::File::FollowSymlinks::no))
+    {
+        if (! child.isDirectory())
+            ++count;
+        else if (! child.isSymbolicLink())
+            count += countFilesToSend (child);
+    }
+
+    return count;
+}
 } // namespace
 
 void VeltraneClient::closeAfterFailedTransfer (juce::int64 handle)
@@ -41,48 +70,77 @@ void VeltraneClient::closeAfterFailedTransfer (juce::int64 handle)
     closeRemoteFile (handle);
 }
 
+bool VeltraneClient::transferCancelled()
+{
+    const auto* watcher = progress != nullptr ? progress : &noProgress;
+    const bool cancelled = const_cast<TransferProgress*> (watcher)->isCancelled();
+
+    // One line per cancel, however many nested transfers notice it.
+    if (cancelled && ! cancelLogged)
+        logLine ("Transfer cancelled.");
+
+    cancelLogged = cancelled;
+    return cancelled;
+}
+
 int VeltraneClient::sendFile (const juce::String& localPath, const juce::String& remotePath)
 {
     const auto startTime = juce::Time::currentTimeMillis();
-    juce::int64 handle = 0;
+    auto& watcher = progress != nullptr ? *progress : noProgress;
 
-    if (openRemoteFile (remotePath, 0, handle) != 0)
-        return -1;
-
+    // The local file is opened first: a mistyped path must not create (and so empty) the
+    // device file.
     const auto localFile = resolveLocalPath (localPath);
-    const auto size = localFile.getSize();
     std::unique_ptr<juce::FileInputStream> input;
 
-    if (localFile != juce::File())
+    if (localFile != juce::File() && localFile.existsAsFile())
         input = localFile.createInputStream();
 
-    if (input == nullptr)
+    if (input == nullptr || ! input->openedOk())
     {
         logLine ("Couldn't create input stream");
-        closeAfterFailedTransfer (handle);
         return -1;
     }
+
+    const auto size = input->getTotalLength();
+    juce::int64 handle = 0;
+
+    if (transferCancelled() || openRemoteFile (remotePath, 0, handle) != 0)
+        return -1;
+
+    watcher.fileStarted (localPath, remotePath, size);
+
+    const auto fail = [&] (bool removePartialFile)
+    {
+        input.reset();
+        closeAfterFailedTransfer (handle);
+
+        if (removePartialFile)
+            deleteRemoteEntry (remotePath);
+
+        watcher.fileFinished (false);
+        return -1;
+    };
 
     FileWriteRequest request (handle, *input);
     juce::int32 blockIndex = 0;
 
     while (input->getPosition() < input->getTotalLength())
     {
+        if (transferCancelled())
+            return fail (true);
+
         if (sendRequestAndWait (request, writeBlockTimeoutMs) == nullptr)
         {
             logLine ("Failed on write");
-            input.reset();
-            closeAfterFailedTransfer (handle);
-            return -1;
+            return fail (false);
         }
 
         if (request.getLastBlockSize() == 0)
         {
             logLine ("Couldn't read " + localPath + " beyond byte " + juce::String (input->getPosition()));
             logLine ("Failed on write");
-            input.reset();
-            closeAfterFailedTransfer (handle);
-            return -1;
+            return fail (false);
         }
 
         if (isProgressBlock (blockIndex))
@@ -90,26 +148,33 @@ int VeltraneClient::sendFile (const juce::String& localPath, const juce::String&
 
         ++blockIndex;
         request.takeNextSerialNumber();
+        watcher.blockDone (input->getPosition());
     }
 
     input.reset();
 
     if (closeRemoteFile (handle) != 0)
+    {
+        watcher.fileFinished (false);
         return -1;
+    }
 
     logLine (formatTransferReport (size, juce::Time::currentTimeMillis() - startTime));
+    watcher.fileFinished (true);
     return 0;
 }
 
 int VeltraneClient::getFile (const juce::String& remotePath, const juce::String& localPath)
 {
     const auto startTime = juce::Time::currentTimeMillis();
+    auto& watcher = progress != nullptr ? *progress : noProgress;
     juce::int64 handle = 0, size = 0;
 
-    if (openRemoteFile (remotePath, 1, handle, &size) != 0)
+    if (transferCancelled() || openRemoteFile (remotePath, 1, handle, &size) != 0)
         return -1;
 
     logLine ("Getting remote file " + remotePath);
+    watcher.fileStarted (remotePath, localPath, size);
 
     // The data goes into a temporary file beside the target, so that an existing file
     // stays as it was until the whole remote file has arrived.
@@ -123,75 +188,99 @@ int VeltraneClient::getFile (const juce::String& remotePath, const juce::String&
         output = partial->getFile().createOutputStream (localOutputBufferSize);
     }
 
-    if (output == nullptr || ! output->openedOk())
+    const auto fail = [&] (const juce::String& reason)
     {
-        logLine ("Couldn't create output stream");
+        if (reason.isNotEmpty())
+            logLine (reason);
+
+        output.reset();
+        partial.reset();    // removes the temporary file
         closeAfterFailedTransfer (handle);
+        watcher.fileFinished (false);
         return -1;
-    }
+    };
+
+    if (output == nullptr || ! output->openedOk())
+        return fail ("Couldn't create output stream");
 
     // Every block asks for at most 8169 bytes; computed in 64 bits, so that a file of
     // 4 GiB or more doesn't ask for its size's low 32 bits.
     FileReadRequest request (handle, (juce::uint32) juce::jlimit ((juce::int64) 0, (juce::int64) maxFileBlockSize, size));
     juce::int32 blockIndex = 0;
 
-    const auto fail = [&] (const juce::String& reason)
-    {
-        if (reason.isNotEmpty())
-            logLine (reason);
-
-        logLine ("Failed on read");
-        output.reset();
-        partial.reset();    // removes the temporary file
-        closeAfterFailedTransfer (handle);
-        return -1;
-    };
-
     while (output->getPosition() < size)
     {
+        if (transferCancelled())
+            return fail ({});
+
         auto response = sendRequestAndWait (request, readBlockTimeoutMs);
 
         if (response == nullptr)
-            return fail ({});
+            return fail ("Failed on read");
 
         if (isProgressBlock (blockIndex))
             logLine ("Block " + juce::String (blockIndex) + " Received.");
 
         ++blockIndex;
         auto& block = static_cast<FileReadResponse&> (*response);
+        const auto position = output->getPosition();
 
         if (block.getCount() <= 0)
-            return fail ("The device sent no data at byte " + juce::String (output->getPosition())
-                         + " of " + juce::String (size));
+        {
+            logLine ("The device sent no data at byte " + juce::String (position) + " of " + juce::String (size));
+            return fail ("Failed on read");
+        }
+
+        if (block.getCount() > size - position)
+        {
+            logLine ("The device sent more than the " + juce::String (size) + " bytes it announced for "
+                     + remotePath);
+            return fail ("Failed on read");
+        }
 
         if (! output->write (block.getData(), (size_t) block.getCount()))
-            return fail ("Couldn't write file - " + localPath);
+        {
+            logLine ("Couldn't write file - " + localPath);
+            return fail ("Failed on read");
+        }
 
         request.takeNextSerialNumber();
+        watcher.blockDone (output->getPosition());
     }
 
+    // The stream keeps the result of its last write to itself, so the file on disk is
+    // measured: a disk that filled up during the final flush leaves it short.
     output->flush();
     const bool written = output->getStatus().wasOk();
     output.reset();
 
-    if (! written || ! partial->overwriteTargetFileWithTemporary())
-    {
-        logLine ("Couldn't write file - " + localPath);
-        partial.reset();
-        closeAfterFailedTransfer (handle);
-        return -1;
-    }
+    if (! written || partial->getFile().getSize() != size)
+        return fail ("Couldn't write file - " + localPath);
+
+    if (! partial->overwriteTargetFileWithTemporary())
+        return fail ("Couldn't write file - " + localPath);
 
     partial.reset();
 
     if (closeRemoteFile (handle) != 0)
+    {
+        watcher.fileFinished (false);
         return -1;
+    }
 
     logLine (formatTransferReport (size, juce::Time::currentTimeMillis() - startTime));
+    watcher.fileFinished (true);
     return 0;
 }
 
 int VeltraneClient::sendFolder (const juce::String& localFolderPath, const juce::String& remotePath)
+{
+    const auto localFolder = resolveLocalPath (localFolderPath);
+    (progress != nullptr ? *progress : noProgress).treeStarted (countFilesToSend (localFolder));
+    return sendFolderTree (localFolder, remotePath);
+}
+
+int VeltraneClient::sendFolderTree (const juce::File& localFolder, const juce::String& remotePath)
 {
     FileSystemEntryInfo info;
 
@@ -204,13 +293,15 @@ int VeltraneClient::sendFolder (const juce::String& localFolderPath, const juce:
     if (! info.exists)
         createRemoteFolder (remotePath);
 
-    const auto localFolder = resolveLocalPath (localFolderPath);
     const auto children = localFolder.findChildFiles (juce::File::findFilesAndDirectories, false, "*",
                                                       juce::File::FollowSymlinks::no);
     bool allSent = true;
 
     for (const auto& child : children)
     {
+        if (transferCancelled())
+            return -1;
+
         const auto remoteChild = remoteChildPath (remotePath, child.getFileName());
 
         if (child.isDirectory())
@@ -223,7 +314,7 @@ int VeltraneClient::sendFolder (const juce::String& localFolderPath, const juce:
                 continue;
             }
 
-            allSent = sendFolder (child.getFullPathName(), remoteChild) == 0 && allSent;
+            allSent = sendFolderTree (child, remoteChild) == 0 && allSent;
         }
         else
         {
@@ -241,11 +332,27 @@ int VeltraneClient::getFolder (const juce::String& remotePath, const juce::Strin
     if (! localParent.isDirectory())
         return -1;
 
-    // The name may come from the device (a listed folder called ".." say): it must stay
-    // one component inside the parent.
-    const auto folderName = name.isNotEmpty() ? name : folderNameOf (remotePath);
+    // Counting a device tree would take listings of its own on the wire.
+    (progress != nullptr ? *progress : noProgress).treeStarted (-1);
+    return getFolderTree (remotePath, localParent, name, 1);
+}
 
-    if (folderName.isNotEmpty() && ! isSafeEntryName (folderName))
+int VeltraneClient::getFolderTree (const juce::String& remotePath, const juce::File& localParent,
+                                   const juce::String& name, int depth)
+{
+    if (depth > maxFolderDepth)
+    {
+        logLine ("Not descending into " + remotePath + ": it lies more than " + juce::String (maxFolderDepth)
+                 + " folders deep");
+        return -1;
+    }
+
+    // The name may come from the device ("..", "~" say): the local folder must be an
+    // entry of the parent, and nothing else.
+    const auto folderName = name.isNotEmpty() ? name : folderNameOf (remotePath);
+    const auto localFolder = folderName.isEmpty() ? localParent : childInside (localParent, folderName);
+
+    if (localFolder == juce::File())
     {
         logLine ("Can't name a local folder \"" + folderName + "\" after " + remotePath);
         return -1;
@@ -262,30 +369,43 @@ int VeltraneClient::getFolder (const juce::String& remotePath, const juce::Strin
     const auto folderNames = listing.getFolderNames();
     response.reset();
 
-    const auto localFolder = folderName.isEmpty() ? localParent : localParent.getChildFile (folderName);
     localFolder.createDirectory();
 
     const auto remoteBase = remotePath + "/";
-    const auto localBase = localFolder.getFullPathName() + juce::File::getSeparatorString();
     bool allReceived = true;
 
-    const auto isUsable = [&] (const juce::String& entry)
+    const auto localEntry = [&] (const juce::String& entry)
     {
-        if (isSafeEntryName (entry))
-            return true;
+        const auto file = childInside (localFolder, entry);
 
-        logLine ("Skipping the entry \"" + entry + "\" of " + remotePath + ": not a usable file name");
-        allReceived = false;
-        return false;
+        if (file == juce::File())
+        {
+            logLine ("Skipping the entry \"" + entry + "\" of " + remotePath + ": not a usable file name");
+            allReceived = false;
+        }
+
+        return file;
     };
 
     for (const auto& entry : fileNames)
-        if (isUsable (entry))
-            allReceived = getFile (remoteBase + entry, localBase + entry) == 0 && allReceived;
+    {
+        if (transferCancelled())
+            return -1;
+
+        const auto file = localEntry (entry);
+
+        if (file != juce::File())
+            allReceived = getFile (remoteBase + entry, file.getFullPathName()) == 0 && allReceived;
+    }
 
     for (const auto& entry : folderNames)
-        if (isUsable (entry))
-            allReceived = getFolder (remoteBase + entry, localBase, {}) == 0 && allReceived;
+    {
+        if (transferCancelled())
+            return -1;
+
+        if (localEntry (entry) != juce::File())
+            allReceived = getFolderTree (remoteBase + entry, localFolder, {}, depth + 1) == 0 && allReceived;
+    }
 
     return allReceived ? 0 : -1;
 }

@@ -1,5 +1,7 @@
 #include "PaneOnDevice.h"
 
+#include <cstdio>
+
 using namespace NameDialogSteps;
 
 namespace
@@ -316,4 +318,40 @@ TEST_F (PaneActions, ADroppedPathWithoutANameIsNotSent)
 
     EXPECT_EQ (requestsSince (before), juce::StringArray());
     EXPECT_TRUE (logLines().contains ("Can't send /: it has no usable name"));
+}
+
+TEST_F (PaneOnDevice, LookAlikeNamesShowAlikeButEachActsOnItsOwnEntry)
+{
+    // "café" twice: in UTF-8, and in Latin-1 (not UTF-8) as an older device may name it.
+    const auto utf8Name = juce::String (juce::CharPointer_UTF8 ("caf\xc3\xa9"));
+    writeFile (usrFolder.getChildFile (utf8Name), "utf-8");
+    writeFile (usrFolder.getChildFile ("latin"), "latin-1");
+    const auto latinPath = usrFolder.getFullPathName().toStdString() + "/caf\xe9";
+    ASSERT_EQ (std::rename ((usrFolder.getFullPathName().toStdString() + "/latin").c_str(), latinPath.c_str()), 0);
+    ASSERT_TRUE (connect());
+    showTab();
+    listFolder ("/mnt/nandfs/usr");
+
+    auto* root = pane().getTree().getRootItem();
+    ASSERT_EQ (root->getNumSubItems(), 2);
+    FileSystemEntryTreeViewItem* latinItem = nullptr;
+
+    for (int i = 0; i < 2; ++i)
+    {
+        auto* item = dynamic_cast<FileSystemEntryTreeViewItem*> (root->getSubItem (i));
+        ASSERT_NE (item, nullptr);
+        EXPECT_EQ (item->getDisplayName(), utf8Name);
+
+        if (item->getLabel() != utf8Name)
+            latinItem = item;
+    }
+
+    ASSERT_NE (latinItem, nullptr);
+    latinItem->setSelected (true, true);
+    {
+        NameDialogOperator operatorAtTheDialog (pane().getNameAssigner(), { clickOk() });
+        ASSERT_TRUE (clickAndWait (pane(), "Delete"));
+    }
+    EXPECT_FALSE (juce::File (latinPath).exists());
+    EXPECT_EQ (usrFolder.getChildFile (utf8Name).loadFileAsString(), "utf-8");
 }

@@ -44,12 +44,15 @@ TEST (DeviceText, ValidUtf8IsDecodedAsUtf8)
     EXPECT_EQ (decode ("Gr\xc3\xbc\xc3\x9f" "e").length(), 5);
 }
 
-TEST (DeviceText, OtherBytesAreOneCharacterEach)
+TEST (DeviceText, OtherBytesAreOneCharacterEachAndShowAsLatin1)
 {
     const auto text = decode ("caf\xe9 \xff");
     ASSERT_EQ (text.length(), 6);
-    EXPECT_EQ (text[3], (juce::juce_wchar) 0xE9);
-    EXPECT_EQ (text[5], (juce::juce_wchar) 0xFF);
+    EXPECT_EQ (DeviceText::toDisplay (text), juce::String (juce::CharPointer_UTF8 ("caf\xc3\xa9 \xc3\xbf")));
+
+    // The Latin-1 name and the UTF-8 one look alike but stay different texts.
+    EXPECT_NE (text.upToFirstOccurrenceOf (" ", false, false), decode ("caf\xc3\xa9"));
+    EXPECT_EQ (DeviceText::toDisplay (text.upToFirstOccurrenceOf (" ", false, false)), decode ("caf\xc3\xa9"));
 }
 
 TEST (DeviceText, NamesGoBackToTheDeviceByteForByte)
@@ -65,7 +68,13 @@ TEST (DeviceText, NamesGoBackToTheDeviceByteForByte)
     EXPECT_EQ (encode ("//" + latin1File + "/"), "//" + latin1Name + "/");
 
     // A name the operator types is sent as UTF-8, even when it looks like a received one.
-    EXPECT_EQ (encode ("/x/" + latin1File + "2"), "/x/R\xc3\xa9sum\xc3\xa9" "2");
+    EXPECT_EQ (encode ("/x/" + DeviceText::toDisplay (latin1File)), "/x/R\xc3\xa9sum\xc3\xa9");
+
+    // Every byte pattern survives the round trip.
+    std::string everyByte;
+    for (int b = 1; b < 256; ++b)
+        everyByte += (char) b;
+    EXPECT_EQ (encode (decode (everyByte)), everyByte);
 }
 
 TEST (DeviceText, ARequestCarriesAReceivedNameUnchanged)

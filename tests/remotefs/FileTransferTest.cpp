@@ -1,5 +1,11 @@
 #include "remotefs/ClientSession.h"
 
+#if ! JUCE_WINDOWS
+ #include <csignal>
+ #include <cstdlib>
+ #include <sys/resource.h>
+#endif
+
 namespace
 {
 constexpr size_t block = 8169;
@@ -156,13 +162,54 @@ TEST_F (FileTransfer, FilesOf4GiBAndMoreAskForFullBlocks)
     EXPECT_TRUE (reads[0].endsWith ("count=8169")) << reads[0];
 }
 
-TEST_F (FileTransfer, SendingAMissingLocalFileClosesTheRemoteOne)
+TEST_F (FileTransfer, ALocalPathThatIsNoReadableFileNeverReachesTheDevice)
 {
     connect();
-    EXPECT_EQ (client.sendFile (localFolder().getChildFile ("none").getFullPathName(), "/mnt/nandfs/x"), -1);
-    EXPECT_TRUE (lines().contains ("Couldn't create input stream"));
-    EXPECT_EQ (device.getRequests ("FileWriteRequest").size(), 0);
-    EXPECT_EQ (device.getRequests ("FileCloseRequest").size(), 1);
+    device.writeFile ("/mnt/nandfs/KX9image", "the installed image");
+
+    for (const auto& local : { localFolder().getChildFile ("none"), localFolder() })
+    {
+        EXPECT_EQ (client.sendFile (local.getFullPathName(), "/mnt/nandfs/KX9image"), -1);
+        EXPECT_EQ (lastLine(), "Couldn't create input stream");
+    }
+
+    EXPECT_TRUE (device.getRequestLog().isEmpty());
+    EXPECT_EQ (device.fileAt ("/mnt/nandfs/KX9image").loadFileAsString(), "the installed image");
+}
+
+TEST_F (FileTransfer, ADownloadThatIsNotExactlyTheAnnouncedSizeKeepsTheOldFile)
+{
+    // The device announces 10000 bytes but its blocks carry more.
+    connect ({ "* path=/mnt/nandfs/long.bin size 10000" });
+    device.writeFile ("/mnt/nandfs/long.bin", SimulatedDevice::pattern (24507));
+    const auto local = localFolder().getChildFile ("long.bin");
+    local.replaceWithText ("the old file");
+
+    EXPECT_EQ (client.getFile ("/mnt/nandfs/long.bin", local.getFullPathName()), -1);
+    EXPECT_TRUE (lines().contains ("The device sent more than the 10000 bytes it announced for /mnt/nandfs/long.bin"));
+    EXPECT_EQ (local.loadFileAsString(), "the old file");
+    EXPECT_EQ (localFolder().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1);
+
+   #if ! JUCE_WINDOWS
+    // A disk that fills up while the last bytes are flushed (here a file-size limit): the
+    // stream reports no error, so only the size on disk tells.
+    device.writeFile ("/mnt/nandfs/mac.bin", SimulatedDevice::pattern (24507));
+    rlimit previous {};
+    ASSERT_EQ (::getrlimit (RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = ::signal (SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = 10000;
+    ASSERT_EQ (::setrlimit (RLIMIT_FSIZE, &limited), 0);
+
+    const auto result = client.getFile ("/mnt/nandfs/mac.bin", local.getFullPathName());
+
+    ::setrlimit (RLIMIT_FSIZE, &previous);
+    ::signal (SIGXFSZ, previousHandler);
+    EXPECT_EQ (result, -1);
+    EXPECT_EQ (lastLine(), "Couldn't write file - " + local.getFullPathName());
+    EXPECT_EQ (local.loadFileAsString(), "the old file");
+    EXPECT_EQ (localFolder().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1);
+   #endif
 }
 
 TEST_F (FileTransfer, AnUnansweredBlockFailsTheSend)
@@ -249,6 +296,94 @@ TEST_F (FileTransfer, DeviceNamesThatWouldLeaveTheFolderAreSkipped)
 
     // A folder called ".." can't become a local folder either.
     EXPECT_EQ (client.getFolder ("/mnt/nandfs/box/..", target.getFullPathName(), {}), -1);
+}
+
+TEST_F (FileTransfer, DeviceNamesStayInsideTheChosenFolderWhateverTheySay)
+{
+   #if JUCE_WINDOWS
+    GTEST_SKIP() << "the home folder test needs HOME";
+   #else
+    // "~" is an ordinary name on the device; the host must not take it as a home folder.
+    const juce::TemporaryFile home ("home");
+    ASSERT_TRUE (home.getFile().createDirectory());
+    const auto previousHome = juce::SystemStats::getEnvironmentVariable ("HOME", {});
+    ::setenv ("HOME", home.getFile().getFullPathName().toRawUTF8(), 1);
+
+    connect();
+    device.writeFile ("/mnt/nandfs/~/a.txt", "a");
+    device.writeFile ("/mnt/nandfs/~/~/b.txt", "b");
+    device.writeFile ("/mnt/nandfs/~/~c", "c");
+    const auto target = localFolder().getChildFile ("inside");
+    target.createDirectory();
+
+    const auto result = client.getFolder ("/mnt/nandfs/~", target.getFullPathName(), {});
+    ::setenv ("HOME", previousHome.toRawUTF8(), 1);
+
+    EXPECT_EQ (result, 0);
+    EXPECT_EQ (target.getChildFile ("./~/a.txt").loadFileAsString(), "a");
+    EXPECT_EQ (target.getChildFile ("./~/~/b.txt").loadFileAsString(), "b");
+    EXPECT_EQ (target.getChildFile ("./~/~c").loadFileAsString(), "c");
+    EXPECT_EQ (home.getFile().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+    home.getFile().deleteRecursively();
+   #endif
+}
+
+TEST_F (FileTransfer, AFolderThatContainsItselfEndsAtTheDepthLimit)
+{
+   #if JUCE_WINDOWS
+    GTEST_SKIP() << "the link is made on the device's side";
+   #else
+    connect();
+    device.writeFile ("/mnt/nandfs/loop/f.txt", "f");
+    ASSERT_TRUE (device.fileAt ("/mnt/nandfs/loop").createSymbolicLink (device.fileAt ("/mnt/nandfs/loop/self"), false));
+    const auto target = localFolder().getChildFile ("copy");
+    target.createDirectory();
+
+    EXPECT_EQ (client.getFolder ("/mnt/nandfs/loop", target.getFullPathName(), {}), -1);
+    EXPECT_EQ (device.getRequests ("FolderContentsRequest").size(), VeltraneClient::maxFolderDepth);
+    EXPECT_TRUE (lines()[lines().size() - 1].startsWith ("Not descending into /mnt/nandfs/loop/self/self/"));
+    EXPECT_EQ (target.getChildFile ("loop/self/self/f.txt").loadFileAsString(), "f");
+   #endif
+}
+
+TEST_F (FileTransfer, ACancelStopsAfterTheCurrentBlockAndLeavesNothingHalfDone)
+{
+    struct CancelAfter : TransferProgress
+    {
+        explicit CancelAfter (int n) : blocksLeft (n) {}
+        void blockDone (juce::int64) override  { --blocksLeft; }
+        bool isCancelled() override            { return blocksLeft <= 0; }
+        int blocksLeft;
+    };
+
+    connect();
+    device.writeFile ("/mnt/nandfs/big.bin", SimulatedDevice::pattern (4 * block));
+    const auto local = localFolder().getChildFile ("big.bin");
+    local.replaceWithText ("the old file");
+
+    CancelAfter cancelGet (2);
+    client.setTransferProgress (&cancelGet);
+    EXPECT_EQ (client.getFile ("/mnt/nandfs/big.bin", local.getFullPathName()), -1);
+    EXPECT_EQ (device.getRequests ("FileReadRequest").size(), 2);
+    EXPECT_EQ (device.getRequests ("FileCloseRequest").size(), 1);
+    EXPECT_EQ (local.loadFileAsString(), "the old file");
+    EXPECT_EQ (lines().joinIntoString ("|").indexOf ("Transfer cancelled."), lines().joinIntoString ("|").lastIndexOf ("Transfer cancelled."));
+
+    // An upload removes the part it wrote; a tree takes no further entry.
+    const auto tree = localFolder().getChildFile ("tree");
+    ASSERT_TRUE (tree.createDirectory());
+    for (auto name : { "a.bin", "b.bin" })
+        writeLocal (tree.getChildFile (name), SimulatedDevice::pattern (3 * block));
+    CancelAfter cancelSend (1);
+    client.setTransferProgress (&cancelSend);
+    EXPECT_EQ (client.sendFolder (tree.getFullPathName(), "/mnt/nandfs/tree"), -1);
+    client.setTransferProgress (nullptr);
+
+    EXPECT_EQ (device.getRequests ("FileWriteRequest").size(), 1);
+    EXPECT_EQ (device.getRequests ("FileOpenRequest").size(), 2);   // the get's and a.bin's
+    EXPECT_TRUE (device.fileAt ("/mnt/nandfs/tree").isDirectory());
+    EXPECT_EQ (device.fileAt ("/mnt/nandfs/tree").getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+    EXPECT_EQ (lastLine(), "Transfer cancelled.");
 }
 
 TEST_F (FileTransfer, AFailedChildFailsTheFolderButTheWalkGoesOn)

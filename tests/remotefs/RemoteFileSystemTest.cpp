@@ -1,4 +1,5 @@
 #include "remotefs/ClientSession.h"
+#include "protocol/DeviceText.h"
 
 #if ! JUCE_WINDOWS
  #include <sys/stat.h>
@@ -154,18 +155,34 @@ TEST_F (RemoteFileSystem, Utf8NamesCanBeListedAndRenamed)
 TEST_F (RemoteFileSystem, NamesThatAreNotUtf8GoBackAsTheirOwnBytes)
 {
    #if JUCE_WINDOWS
-    GTEST_SKIP() << "a Windows test can't make a folder whose name isn't UTF-8 on the device's side";
+    GTEST_SKIP() << "a Windows test can't make a file whose name isn't UTF-8 on the device's side";
    #else
+    // One folder holds "café" twice: once in Latin-1, once in UTF-8. They look the same.
     connect();
-    const std::string latin1Path = device.getRoot().getFullPathName().toStdString() + "/mnt/nandfs/caf\xe9";
-    ASSERT_EQ (::mkdir (latin1Path.c_str(), 0755), 0);
+    const auto folder = device.getRoot().getFullPathName().toStdString() + "/mnt/nandfs/two";
+    const auto shown = juce::String (juce::CharPointer_UTF8 ("caf\xc3\xa9"));
+    device.writeFile ("/mnt/nandfs/two/" + shown, "utf-8");
+    ASSERT_TRUE (juce::File (folder).getChildFile ("x").replaceWithText ("latin-1"));
+    ASSERT_EQ (::rename ((folder + "/x").c_str(), (folder + "/caf\xe9").c_str()), 0);
 
-    juce::StringArray folders;
-    ASSERT_EQ (client.getFolderContents ("/mnt/nandfs", nullptr, &folders), 0);
-    ASSERT_EQ (folders.size(), 1);
-    EXPECT_EQ (folders[0], juce::String (juce::CharPointer_UTF8 ("caf\xc3\xa9")));
+    juce::StringArray files;
+    ASSERT_EQ (client.getFolderContents ("/mnt/nandfs/two", &files, nullptr), 0);
+    ASSERT_EQ (files.size(), 2);
+    EXPECT_EQ (DeviceText::toDisplay (files[0]), shown);
+    EXPECT_EQ (DeviceText::toDisplay (files[1]), shown);
 
-    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/" + folders[0], "/mnt/nandfs/plain", true), 0);
-    EXPECT_TRUE (device.fileAt ("/mnt/nandfs/plain").isDirectory());
+    // Each listed name reaches its own file; a typed name goes as UTF-8.
+    for (const auto& name : files)
+    {
+        const auto local = localFolder().getChildFile ("got");
+        ASSERT_EQ (client.getFile ("/mnt/nandfs/two/" + name, local.getFullPathName()), 0);
+        EXPECT_EQ (local.loadFileAsString(), DeviceText::hasKeptBytes (name) ? "latin-1" : "utf-8");
+    }
+
+    const auto latin1 = DeviceText::hasKeptBytes (files[0]) ? files[0] : files[1];
+    EXPECT_EQ (client.deleteRemoteEntry ("/mnt/nandfs/two/" + latin1), 0);
+    EXPECT_EQ (client.moveRemoteEntry ("/mnt/nandfs/two/" + shown, "/mnt/nandfs/two/typed", false), 0);
+    EXPECT_EQ (device.fileAt ("/mnt/nandfs/two/typed").loadFileAsString(), "utf-8");
+    EXPECT_EQ (juce::File (folder).getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1);
    #endif
 }

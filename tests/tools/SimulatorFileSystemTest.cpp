@@ -1,3 +1,4 @@
+#include "protocol/DeviceText.h"
 #include "SimulatorTestSupport.h"
 
 #include "protocol/FrameBuilder.h"
@@ -166,7 +167,9 @@ TEST_F (SimulatorFileSystem, ListsNamesAsTheBytesTheHostFileSystemHas)
     FolderContentsResponse contents (std::move (frame));
     const auto latin1Name = juce::String::charToString ((juce::juce_wchar) 0xE9);
     EXPECT_EQ (contents.getFileNames(), juce::StringArray (juce::String::fromUTF8 ("Gr\xc3\xbc\xc3\x9f" "e.txt"), "a.txt", "b.txt"));
-    EXPECT_EQ (contents.getFolderNames(), juce::StringArray ("caf" + latin1Name, "sub"));
+    ASSERT_EQ (contents.getFolderNames().size(), 2);
+    EXPECT_EQ (DeviceText::toDisplay (contents.getFolderNames()[0]), "caf" + latin1Name);
+    EXPECT_EQ (contents.getFolderNames()[1], "sub");
 
     // The name the host received as bytes goes back as those bytes and finds the folder.
     FolderContentsRequest inner ("/mnt/nandfs/" + contents.getFolderNames()[0]);

@@ -148,25 +148,45 @@ std::string DeviceFileSystem::resolve (const std::string& devicePath, std::strin
     if (! normalise (devicePath, normalised))
         return "Path leaves the file system: " + devicePath;
 
-    hostPath = root == "/" ? normalised : root + (normalised == "/" ? "" : normalised);
+    // The folders along the path are resolved one at a time, each to its real path, so
+    // that a link anywhere must stay inside the root and a chain of links as long as a
+    // folder that contains itself can make (deeper than the kernel's 40 links) still
+    // resolves. The last part stays as it is: a link there is opened through, but
+    // deleted or moved as the link itself. What doesn't exist yet has no links in it.
+    std::string current = root == "/" ? std::string() : root;
+    bool exists = true;
+    size_t start = 1;
 
-    // The real path of the longest part that exists must stay inside the root: that catches
-    // links, dangling ones included, anywhere along the path. What doesn't exist yet has no
-    // links in it.
-    std::string existing = hostPath;
-    struct stat info;
-
-    while (::lstat (existing.c_str(), &info) != 0 && existing != root)
+    while (start <= normalised.size() && normalised != "/")
     {
-        const auto slash = existing.rfind ('/');
-        existing = slash == 0 ? "/" : existing.substr (0, slash);
+        auto end = normalised.find ('/', start);
+
+        if (end == std::string::npos)
+            end = normalised.size();
+
+        const auto candidate = current + "/" + normalised.substr (start, end - start);
+        const bool isLast = end == normalised.size();
+        struct stat info;
+
+        if (exists && ::lstat (candidate.c_str(), &info) == 0)
+        {
+            const auto real = realPathOf (candidate);
+
+            if (real.empty() || ! isInsideRoot (real))
+                return "Path leaves the file system: " + devicePath;
+
+            current = isLast ? candidate : real;
+        }
+        else
+        {
+            exists = false;
+            current = candidate;
+        }
+
+        start = end + 1;
     }
 
-    const auto real = realPathOf (existing);
-
-    if (real.empty() || ! isInsideRoot (real))
-        return "Path leaves the file system: " + devicePath;
-
+    hostPath = current.empty() ? "/" : current;
     return {};
 }
 
