@@ -21,8 +21,8 @@ using Json = nlohmann::ordered_json;
 /** Hands the progress object to the client for one transfer. */
 struct ScopedProgress
 {
-    ScopedProgress (VeltraneClient& c, TransferProgress& progress) : client (c) { juce::ignoreUnused (progress); /*MERGE client.setTransferProgress (&progress);*/ }
-    ~ScopedProgress() { /*MERGE client.setTransferProgress (nullptr);*/ }
+    ScopedProgress (VeltraneClient& c, TransferProgress& progress) : client (c) { client.setTransferProgress (&progress); }
+    ~ScopedProgress() { client.setTransferProgress (nullptr); }
     VeltraneClient& client;
 };
 

@@ -1,6 +1,7 @@
 #include "cli/Console.h"
 #include "cli/Platform.h"
 #include "cli/TerminalText.h"
+#include "protocol/DeviceText.h"
 
 #include <cstdio>
 
@@ -78,7 +79,7 @@ std::string Console::deviceText (const juce::String& text) const
 
 std::string Console::displayText (const juce::String& text)
 {
-    return text.toStdString();
+    return DeviceText::toDisplay (text).toStdString();
 }
 
 void Console::printLine (const std::string& line)

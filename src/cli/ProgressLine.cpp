@@ -61,6 +61,7 @@ void ProgressLine::fileStarted (const juce::String& sourcePath, const juce::Stri
                             .fromLastOccurrenceOf (juce::File::getSeparatorString(), false, false);
     currentSize = size;
     currentDone = 0;
+    inFile = true;
     draw (true);
 }
 
@@ -72,6 +73,8 @@ void ProgressLine::blockDone (juce::int64 bytesDone)
 
 void ProgressLine::fileFinished (bool succeeded)
 {
+    inFile = false;
+
     if (succeeded)
     {
         ++filesCopied;
@@ -99,7 +102,7 @@ void ProgressLine::draw (bool now)
 
     lastDrawMs = nowMs;
     const auto seconds = (nowMs - startMs) / 1000.0;
-    const auto moved = (double) (bytesCopied + currentDone);
+    const auto moved = (double) (bytesCopied + (inFile ? currentDone : 0));
     const auto rate = seconds > 0 ? moved / seconds : 0.0;
 
     juce::String line;

@@ -34,7 +34,7 @@ private:
     Console& console;
     const double startMs;
     double lastDrawMs = 0;
-    bool isTree = false;
+    bool isTree = false, inFile = false;
     int treeFileCount = -1, filesStarted = 0, filesCopied = 0;
     juce::String currentName;
     juce::int64 currentSize = 0, currentDone = 0, bytesCopied = 0;
