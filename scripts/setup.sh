@@ -3,6 +3,7 @@
 # packages that are already present are left alone.
 #   scripts/setup.sh          native build, tests, GUI test rig, fuzzing
 #   scripts/setup.sh windows  also the MinGW-w64 cross compilers and Wine
+#   scripts/setup.sh package  also what building and checking the Debian package needs
 set -euo pipefail
 
 packages=(
@@ -16,6 +17,9 @@ packages=(
     clang libclang-rt-14-dev
     python3 zip unzip procps
 )
+if [ "${1:-}" = package ]; then
+    packages+=(dpkg-dev lintian desktop-file-utils file)
+fi
 if [ "${1:-}" = windows ]; then
     packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
                wine64 dpkg-dev nasm)

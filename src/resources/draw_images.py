@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the program's four images and writes them as RGBA PNG files beside this script:
+"""Draws the program's images and writes them as RGBA PNG files beside this script:
 folder.png and file.png (32 x 32, the file list's icons), home.png and up.png (24 x 24,
-the "File System" tab's Home and Up buttons).
+the "File System" tab's Home and Up buttons), and the program's own icon at the desktop's
+usual sizes (icons/usb-file-utility-N.png, N from 16 to 256).
 
 Only the standard library is used. Shapes are polygons, filled or outlined, with 4 x 4
 samples per pixel for smooth edges. The output is the same on every run, so the PNG files
@@ -182,10 +183,40 @@ def draw_up():
     return canvas
 
 
+def draw_program_icon(size):
+    """The program's icon, drawn on a 32-unit grid scaled to size: a dark blue device with
+    a light-blue folder on it and a green arrow going into the folder."""
+    canvas = Canvas(size, size)
+    k = size / 32.0
+
+    def scaled(points):
+        return [(x * k, y * k) for x, y in points]
+
+    body = scaled(rounded_rectangle(1.5, 1.5, 30.5, 30.5, 6.0))
+    canvas.fill(body, hex_colour("1F3B5C"))
+    canvas.stroke(body, max(1.0, k), hex_colour("0F2033"))
+    back = scaled([(5.5, 11.0), (7.5, 9.0), (13.0, 9.0), (15.0, 11.5), (26.5, 11.5), (26.5, 26.0), (5.5, 26.0)])
+    canvas.fill(back, hex_colour("7DB3E8"))
+    front = scaled([(5.5, 15.0), (26.5, 15.0), (26.5, 26.0), (5.5, 26.0)])
+    canvas.fill(front, hex_colour("A8D5FB"))
+    arrow = scaled([(16.0, 23.5), (22.0, 17.5), (18.5, 17.5), (18.5, 4.0),
+                    (13.5, 4.0), (13.5, 17.5), (10.0, 17.5)])
+    canvas.fill(arrow, hex_colour("3DBE5A"))
+    canvas.stroke(arrow, max(1.0, k * 0.75), hex_colour("1E7A34"))
+    return canvas
+
+
+PROGRAM_ICON_SIZES = (16, 32, 48, 64, 128, 256)
+
+
 def main():
     folder = os.path.dirname(os.path.abspath(__file__))
-    for name, draw in (("folder.png", draw_folder), ("file.png", draw_file),
-                       ("home.png", draw_home), ("up.png", draw_up)):
+    images = [("folder.png", draw_folder), ("file.png", draw_file),
+              ("home.png", draw_home), ("up.png", draw_up)]
+    images += [("icons/usb-file-utility-%d.png" % size, lambda size=size: draw_program_icon(size))
+               for size in PROGRAM_ICON_SIZES]
+    os.makedirs(os.path.join(folder, "icons"), exist_ok=True)
+    for name, draw in images:
         data = draw().png_bytes()
         with open(os.path.join(folder, name), "wb") as output:
             output.write(data)
