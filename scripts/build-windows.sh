@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Windows program on this Linux machine with MinGW-w64: a self-contained
 # usb-file-utility.exe (libgcc, libstdc++, winpthread, zlib, libpng and libjpeg linked
-# statically; it needs only Windows' own DLLs) and a zip with it and the licence:
+# statically; it needs only Windows' own DLLs), the command-line tool
+# usb-file-utility-cli.exe, and a zip with both and the licence:
 #   build-windows/dist/usb-file-utility.exe
+#   build-windows/dist/usb-file-utility-cli.exe
 #   build-windows/dist/usb-file-utility-windows.zip
 # Sets everything up first (as root on Debian 12).
 set -euo pipefail
@@ -18,13 +20,14 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
       -DJUCE_DIR=/usr/lib/x86_64-linux-gnu/cmake/JUCE-7.0.5 \
       -DUSB_BUILD_GUI=ON -DUSB_BUILD_TOOLS=ON -DUSB_BUILD_TESTS=ON -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null
-cmake --build "$build" -j "${JOBS:-$(nproc)}" --target usb-file-utility
+cmake --build "$build" -j "${JOBS:-$(nproc)}" --target usb-file-utility usb-file-utility-cli
 
 dist=$build/dist
 rm -rf "$dist"
 mkdir -p "$dist"
 cp "$build/src/app/usb-file-utility.exe" "$dist/"
-x86_64-w64-mingw32-strip "$dist/usb-file-utility.exe"
+cp "$build/src/cli/usb-file-utility-cli.exe" "$dist/"
+x86_64-w64-mingw32-strip "$dist/usb-file-utility.exe" "$dist/usb-file-utility-cli.exe"
 cp LICENSE "$dist/LICENSE.txt"
-(cd "$dist" && zip -q usb-file-utility-windows.zip usb-file-utility.exe LICENSE.txt)
-echo "Built $dist/usb-file-utility.exe and $dist/usb-file-utility-windows.zip"
+(cd "$dist" && zip -q usb-file-utility-windows.zip usb-file-utility.exe usb-file-utility-cli.exe LICENSE.txt)
+echo "Built $dist/usb-file-utility.exe, $dist/usb-file-utility-cli.exe and $dist/usb-file-utility-windows.zip"

@@ -10,6 +10,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     juce-modules-source
     libgtest-dev libgmock-dev
+    libcli11-dev nlohmann-json3-dev
     libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev libxcomposite-dev
     libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev zlib1g-dev
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core

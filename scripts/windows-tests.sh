@@ -6,7 +6,9 @@
 #   2. client_tests.exe: the client and transfers against the device simulator, which
 #      the Linux side starts on demand (simulator-launcher.py) behind COM6;
 #   3. usb-file-utility.exe itself in its unattended modes, on a virtual display, against
-#      the simulator behind COM5 (tests/e2e/windows-modes.sh), with a screenshot.
+#      the simulator behind COM5 (tests/e2e/windows-modes.sh), with a screenshot;
+#   4. usb-file-utility-cli.exe: ports, identify and get against the simulator behind COM4
+#      (tests/cli/windows-cli.sh).
 # Exits non-zero when a build or any test fails.
 #   JOBS=2            parallel build jobs
 #   TEST_TIMEOUT=600  seconds each test program may take under Wine
@@ -86,6 +88,10 @@ USB_SIMULATOR_LAUNCHER="Z:${work//\//\\}\\launcher" run_windows "$build/tests/re
 echo "--- usb-file-utility.exe"
 bash tests/e2e/windows-modes.sh "$wine" "$build/dist/usb-file-utility.exe" "$simulator" "$build/screenshots" \
     || failed+=(usb-file-utility)
+"$wineserver" -w
+
+echo "--- usb-file-utility-cli.exe"
+bash tests/cli/windows-cli.sh "$wine" "$build/dist/usb-file-utility-cli.exe" "$simulator" || failed+=(usb-file-utility-cli)
 "$wineserver" -w
 
 if [ ${#failed[@]} -gt 0 ]; then

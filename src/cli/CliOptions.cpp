@@ -1,0 +1,130 @@
+#include "cli/CliOptions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+namespace
+{
+constexpr const char* description =
+    "USB File Utility on the command line: one command on the device per run.\n"
+    "Exit codes: 0 success; 1 a device operation failed (for trees: any entry not copied);\n"
+    "2 bad usage; 3 no usable port.";
+
+/** The subcommand a parse error belongs to, for its usage. */
+const CLI::App* deepestParsed (const CLI::App& app)
+{
+    for (const auto* sub : app.get_subcommands())
+        return deepestParsed (*sub);
+
+    return &app;
+}
+} // namespace
+
+int CliOptions::parse (const std::vector<std::string>& arguments)
+{
+    CLI::App app (description, "usb-file-utility-cli");
+    app.set_version_flag ("--version", std::string ("usb-file-utility-cli ") + USB_CLI_VERSION);
+    app.require_subcommand (1);
+    // Device paths start with "/": never Windows-style options.
+    app.allow_windows_style_options (false);
+    app.option_defaults()->always_capture_default (false);
+
+    app.add_option ("--port", port, "the port: a discovered device, a COM port or a device path")->type_name ("NAME");
+    app.add_flag ("--json", json, "results as JSON, one object per line");
+    app.add_flag ("--quiet", quiet, "no progress line and no log on standard error");
+    app.add_option ("--log", logFile, "also append the log to FILE")->type_name ("FILE");
+
+    app.add_subcommand ("ports", "ports that can be used: discovered devices, then USB_FILE_UTILITY_PORTS");
+    app.add_subcommand ("identify", "the device's identification");
+
+    auto* ls = app.add_subcommand ("ls", "names in a device folder, in the order the \"File System\" tab shows them");
+    ls->add_flag ("-l", longListing, "add type, size, writability and modification time");
+
+    auto* get = app.add_subcommand ("get", "a device file (or with -r a folder tree) to the host");
+    get->add_flag ("-r", recursive, "a whole folder tree");
+
+    auto* put = app.add_subcommand ("put", "a host file (or with -r a folder tree) to the device");
+    put->add_flag ("-r", recursive, "a whole folder tree");
+
+    auto* rm = app.add_subcommand ("rm", "delete a device file or folder (with everything in it)");
+    auto* mkdir = app.add_subcommand ("mkdir", "create a device folder");
+    auto* mv = app.add_subcommand ("mv", "rename or move a device entry");
+
+    auto* update = app.add_subcommand ("update", "install a firmware image unless the device has the firmware");
+    update->add_flag ("--force", force, "install even when the firmware is present");
+
+    auto* getmac = app.add_subcommand ("getmac", "the device's MAC-address file to PATH");
+    app.add_subcommand ("watch", "the device's notifications, one line each, until interrupted");
+
+    // Each subcommand's operands, in order; only one subcommand is parsed.
+    const std::vector<std::pair<CLI::App*, std::vector<std::pair<const char*, const char*>>>> operandsOf {
+        { ls, { { "REMOTE", "device folder" } } },
+        { get, { { "REMOTE", "device file or folder" }, { "LOCAL", "host file or folder" } } },
+        { put, { { "LOCAL", "host file or folder" }, { "REMOTE", "device file or folder" } } },
+        { rm, { { "REMOTE", "device entry" } } },
+        { mkdir, { { "REMOTE", "device folder" } } },
+        { mv, { { "FROM", "device entry" }, { "TO", "its new path" } } },
+        { update, { { "IMAGE", "firmware image file" } } },
+        { getmac, { { "PATH", "host file" } } },
+    };
+
+    std::vector<std::string> first (operandsOf.size()), second (operandsOf.size());
+
+    for (size_t i = 0; i < operandsOf.size(); ++i)
+    {
+        auto* sub = operandsOf[i].first;
+        const auto& names = operandsOf[i].second;
+        sub->add_option (names[0].first, first[i], names[0].second)->required();
+
+        if (names.size() > 1)
+            sub->add_option (names[1].first, second[i], names[1].second)->required();
+    }
+
+    std::vector<char*> argv;
+
+    for (const auto& argument : arguments)
+        argv.push_back (const_cast<char*> (argument.c_str()));
+
+    try
+    {
+        app.parse ((int) argv.size(), argv.data());
+    }
+    catch (const CLI::CallForHelp&)
+    {
+        std::cout << deepestParsed (app)->help();
+        return 0;
+    }
+    catch (const CLI::CallForAllHelp&)
+    {
+        std::cout << app.help ("", CLI::AppFormatMode::All);
+        return 0;
+    }
+    catch (const CLI::CallForVersion& e)
+    {
+        std::cout << e.what() << "\n";
+        return 0;
+    }
+    catch (const CLI::ParseError& e)
+    {
+        std::cerr << "usb-file-utility-cli: " << e.what() << "\n\n" << deepestParsed (app)->help();
+        return 2;
+    }
+
+    operands.clear();
+    const auto* chosen = app.get_subcommands().front();
+    command = chosen->get_name();
+
+    for (size_t i = 0; i < operandsOf.size(); ++i)
+    {
+        if (operandsOf[i].first == chosen)
+        {
+            operands.push_back (first[i]);
+
+            if (operandsOf[i].second.size() > 1)
+                operands.push_back (second[i]);
+        }
+    }
+
+    return -1;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+/** What the command line asks for. Texts are the argument bytes as given. */
+struct CliOptions
+{
+    std::string port, logFile;
+    bool json = false, quiet = false;
+
+    std::string command;             ///< ports, identify, ls, get, put, rm, mkdir, mv, update, getmac, watch
+    bool recursive = false;          ///< get -r, put -r
+    bool longListing = false;        ///< ls -l
+    bool force = false;              ///< update --force
+    std::vector<std::string> operands;
+
+    /** Parses the arguments (argument 0 is the program). Returns -1 when a command is to
+        run; otherwise the exit code: 0 after --help or --version (printed on standard
+        output), 2 after a usage error (printed with the usage on standard error). */
+    int parse (const std::vector<std::string>& arguments);
+};

@@ -1,0 +1,552 @@
+#include "cli/Commands.h"
+#include "cli/Console.h"
+#include "cli/Platform.h"
+#include "cli/PortChoice.h"
+#include "cli/ProgressLine.h"
+#include "protocol/DeviceText.h"
+#include "remotefs/FirmwareInstaller.h"
+#include "remotefs/HostPaths.h"
+#include "remotefs/RemoteListing.h"
+
+#include <cmath>
+
+namespace
+{
+// The device's fixed line settings: 115200 baud, 8 data bits, no parity, one stop bit,
+// hardware handshake.
+const SerialPortSettings deviceLineSettings { 115200, 8, 0, 0, 1 };
+
+using Json = nlohmann::ordered_json;
+
+/** Hands the progress object to the client for one transfer. */
+struct ScopedProgress
+{
+    ScopedProgress (VeltraneClient& c, TransferProgress& progress) : client (c) { client.setTransferProgress (&progress); }
+    ~ScopedProgress() { client.setTransferProgress (nullptr); }
+    VeltraneClient& client;
+};
+
+juce::String hex (unsigned value, int digits)
+{
+    return "0x" + juce::String::toHexString ((int) value).paddedLeft ('0', digits);
+}
+
+using FileList = std::vector<std::pair<juce::File, juce::String>>;
+
+/** The files of a local tree with their device paths, as sendFolder walks it (linked
+    folders left out). */
+void collectFiles (const juce::File& folder, const juce::String& remoteFolder, FileList& files)
+{
+    for (const auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "*",
+                                                    juce::File::FollowSymlinks::no))
+    {
+        const auto remoteChild = remoteFolder + "/" + child.getFileName();
+
+        if (! child.isDirectory())
+            files.emplace_back (child, remoteChild);
+        else if (! child.isSymbolicLink())
+            collectFiles (child, remoteChild, files);
+    }
+}
+} // namespace
+
+Commands::Commands (const CliOptions& o, Console& c)
+    : options (o), console (c)
+{
+    client.addListener (this);
+}
+
+Commands::~Commands()
+{
+    if (port != nullptr)
+    {
+        port->close();
+        client.detachPort();   // the stream threads end before the port object goes
+        port.reset();
+    }
+
+    client.stopThread (2000);
+}
+
+int Commands::run()
+{
+    const auto& command = options.command;
+
+    if (command == "ports")    return ports();
+    if (command == "identify") return identify();
+    if (command == "ls")       return list();
+    if (command == "get")      return get();
+    if (command == "put")      return put();
+    if (command == "rm")       return remove();
+    if (command == "mkdir")    return makeFolder();
+    if (command == "mv")       return move();
+    if (command == "update")   return update();
+    if (command == "getmac")   return getMac();
+    if (command == "watch")    return watch();
+
+    console.error ("unknown command " + juce::String (command));
+    return exitUsage;
+}
+
+juce::String Commands::deviceOperand (size_t index) const
+{
+    const auto& bytes = options.operands.at (index);
+    return DeviceText::decode (reinterpret_cast<const juce::uint8*> (bytes.data()), bytes.size());
+}
+
+juce::String Commands::localOperand (size_t index) const
+{
+    return juce::String::fromUTF8 (options.operands.at (index).c_str());
+}
+
+bool Commands::connect()
+{
+    const auto portName = PortChoice::choose (juce::String::fromUTF8 (options.port.c_str()), console);
+
+    if (portName.isEmpty())
+        return false;
+
+    port = std::make_unique<SerialPort> (portName, deviceLineSettings);
+
+    if (! port->isOpen())
+    {
+        logLine ("Failed to open port");
+        console.error ("Can't open the port " + portName);
+        port.reset();
+        return false;
+    }
+
+    logLine ("Successfully opened port");
+    client.attachPort (port.get());
+    return true;
+}
+
+int Commands::outcome (bool succeeded) const
+{
+    return succeeded && ! Platform::wasInterrupted() ? exitSuccess : exitFailed;
+}
+
+void Commands::printSummary (const juce::String& remote, const juce::String& local, juce::int64 bytes,
+                             const ProgressLine& progress, bool succeeded)
+{
+    if (! console.isJson())
+        return;
+
+    Json summary;
+    summary["command"] = options.command;
+    summary["remote"] = Console::displayText (remote);
+    summary["local"] = local.toStdString();
+    summary["bytes"] = bytes;
+    summary["seconds"] = std::round (progress.getSeconds() * 1000.0) / 1000.0;
+    summary["ok"] = succeeded && ! Platform::wasInterrupted();
+    console.printJson (summary);
+}
+
+//==============================================================================
+int Commands::ports()
+{
+    const auto found = PortChoice::listPorts();
+
+    for (int i = 0; i < found.size(); ++i)
+    {
+        const auto name = found.getAllKeys()[i], portName = found.getAllValues()[i];
+
+        if (console.isJson())
+            console.printJson (Json { { "port", portName.toStdString() }, { "name", name.toStdString() } });
+        else
+            console.printLine ((portName + (name != portName ? "\t" + name : juce::String())).toStdString());
+    }
+
+    return exitSuccess;
+}
+
+int Commands::identify()
+{
+    if (! connect())
+        return exitNoPort;
+
+    DeviceIdentity identity;
+
+    if (client.identifyDevice (identity) != 0)
+    {
+        logLine ("Error requesting device info.");
+        return exitFailed;
+    }
+
+    if (console.isJson())
+    {
+        console.printJson (Json { { "familyId", identity.familyId },
+                                  { "deviceId", identity.deviceId },
+                                  { "protocolVersion", identity.protocolVersion },
+                                  { "firmwareVersion", identity.firmwareVersion },
+                                  { "firstText", Console::displayText (identity.firstText) },
+                                  { "secondText", Console::displayText (identity.secondText) } });
+    }
+    else
+    {
+        console.printLine ("familyId: " + hex (identity.familyId, 3).toStdString());
+        console.printLine ("deviceId: " + hex (identity.deviceId, 3).toStdString());
+        console.printLine ("protocolVersion: " + hex (identity.protocolVersion, 4).toStdString());
+        console.printLine ("firmwareVersion: " + hex (identity.firmwareVersion, 4).toStdString());
+        console.printLine ("firstText: " + console.deviceText (identity.firstText));
+        console.printLine ("secondText: " + console.deviceText (identity.secondText));
+    }
+
+    return outcome (true);
+}
+
+int Commands::list()
+{
+    if (! connect())
+        return exitNoPort;
+
+    const auto folder = normaliseRemoteFolder (deviceOperand (0));
+    juce::StringArray fileNames, folderNames;
+
+    if (client.getFolderContents (folder, &fileNames, &folderNames) != 0)
+        return exitFailed;
+
+    bool allListed = true;
+
+    for (const auto& entry : orderForListing (fileNames, folderNames))
+    {
+        if (Platform::wasInterrupted())
+            break;
+
+        if (! isSingleEntryName (entry.name))
+        {
+            logLine ("Skipping the entry \"" + entry.name + "\" of " + folder + ": not a usable name");
+            continue;
+        }
+
+        const auto type = entry.isFolder ? "folder" : "file";
+
+        if (! options.longListing)
+        {
+            if (console.isJson())
+                console.printJson (Json { { "name", Console::displayText (entry.name) }, { "type", type } });
+            else
+                console.printLine (console.deviceText (entry.name));
+
+            continue;
+        }
+
+        FileSystemEntryInfo info;
+        allListed = client.getRemoteEntryInfo (joinRemotePath (folder, entry.name), entry.isFolder, info) == 0 && allListed;
+
+        if (console.isJson())
+        {
+            console.printJson (Json { { "name", Console::displayText (entry.name) },
+                                      { "type", type },
+                                      { "size", info.size },
+                                      { "writable", info.writable },
+                                      { "modified", info.modificationTime.toISO8601 (true).toStdString() } });
+        }
+        else
+        {
+            const auto columns = juce::String (entry.isFolder ? "d " : "- ") + (info.writable ? "rw " : "r- ")
+                               + juce::String (info.size).paddedLeft (' ', 12) + " "
+                               + info.modificationTime.formatted ("%Y-%m-%d %H:%M") + " ";
+            console.printLine (columns.toStdString() + console.deviceText (entry.name));
+        }
+    }
+
+    return outcome (allListed);
+}
+
+int Commands::get()
+{
+    const auto remote = deviceOperand (0);
+    auto local = resolveLocalPath (localOperand (1));
+
+    if (! connect())
+        return exitNoPort;
+
+    ProgressLine progress (console);
+    ScopedProgress scoped (client, progress);
+    bool succeeded = false;
+    juce::int64 bytes = 0;
+
+    if (options.recursive)
+    {
+        // Like cp -r: into an existing folder under the remote folder's name, otherwise
+        // as a new folder of that name.
+        if (local.isDirectory())
+            succeeded = client.getFolder (remote, local.getFullPathName(), {}) == 0;
+        else if (local.getParentDirectory().isDirectory())
+            succeeded = client.getFolder (remote, local.getParentDirectory().getFullPathName(), local.getFileName()) == 0;
+        else
+            console.error ("No folder " + local.getParentDirectory().getFullPathName());
+
+        bytes = progress.getBytesCopied();
+    }
+    else
+    {
+        if (local.isDirectory())
+        {
+            const auto name = normaliseRemoteFolder (remote).fromLastOccurrenceOf ("/", false, false);
+
+            if (! isSafeEntryName (name))
+            {
+                console.error ("Can't name a local file after " + remote);
+                return exitFailed;
+            }
+
+            local = local.getChildFile (name);
+        }
+
+        succeeded = client.getFile (remote, local.getFullPathName()) == 0;
+        bytes = succeeded ? local.getSize() : 0;
+    }
+
+    printSummary (remote, local.getFullPathName(), bytes, progress, succeeded);
+    return outcome (succeeded);
+}
+
+int Commands::put()
+{
+    const auto local = resolveLocalPath (localOperand (0));
+    auto remote = deviceOperand (1);
+
+    if (options.recursive ? ! local.isDirectory() : ! local.existsAsFile())
+    {
+        console.error ("No " + juce::String (options.recursive ? "folder " : "file ") + local.getFullPathName());
+        return exitFailed;
+    }
+
+    if (! connect())
+        return exitNoPort;
+
+    // Like cp: into an existing device folder under the host name.
+    FileSystemEntryInfo target;
+
+    if (client.getRemoteEntryInfo (remote, true, target) == 0 && target.exists)
+        remote = joinRemotePath (normaliseRemoteFolder (remote), local.getFileName());
+
+    ProgressLine progress (console);
+    bool succeeded = false;
+    juce::int64 bytes = 0;
+
+    {
+        ScopedProgress scoped (client, progress);
+        succeeded = (options.recursive ? client.sendFolder (local.getFullPathName(), remote)
+                                       : client.sendFile (local.getFullPathName(), remote)) == 0;
+    }
+
+    // The device's own account of what it holds is what counts.
+    if (! Platform::wasInterrupted())
+    {
+        FileList files;
+
+        if (options.recursive)
+            collectFiles (local, remote, files);
+        else if (succeeded)
+            files.emplace_back (local, remote);
+
+        for (const auto& [file, remotePath] : files)
+        {
+            const auto size = file.getSize();
+
+            if (confirmRemoteFileSize (client, remotePath, size))
+                bytes += size;
+            else
+                succeeded = false;
+        }
+    }
+
+    printSummary (remote, local.getFullPathName(), bytes, progress, succeeded);
+    return outcome (succeeded);
+}
+
+int Commands::remove()
+{
+    if (! connect())
+        return exitNoPort;
+
+    const auto remote = deviceOperand (0);
+    const auto succeeded = client.deleteRemoteEntry (remote) == 0;
+
+    if (console.isJson())
+        console.printJson (Json { { "command", "rm" }, { "remote", Console::displayText (remote) }, { "ok", succeeded } });
+
+    return outcome (succeeded);
+}
+
+int Commands::makeFolder()
+{
+    if (! connect())
+        return exitNoPort;
+
+    const auto remote = deviceOperand (0);
+    const auto succeeded = client.createRemoteFolder (remote) == 0;
+
+    if (console.isJson())
+        console.printJson (Json { { "command", "mkdir" }, { "remote", Console::displayText (remote) }, { "ok", succeeded } });
+
+    return outcome (succeeded);
+}
+
+int Commands::move()
+{
+    if (! connect())
+        return exitNoPort;
+
+    const auto from = deviceOperand (0), to = deviceOperand (1);
+    FileSystemEntryInfo info;
+    const bool isFolder = client.getRemoteEntryInfo (from, true, info) == 0 && info.exists;
+    const auto succeeded = client.moveRemoteEntry (from, to, isFolder) == 0;
+
+    if (console.isJson())
+        console.printJson (Json { { "command", "mv" }, { "from", Console::displayText (from) },
+                                  { "to", Console::displayText (to) }, { "ok", succeeded } });
+
+    return outcome (succeeded);
+}
+
+int Commands::update()
+{
+    const auto image = resolveLocalPath (localOperand (0));
+
+    // A missing or empty image is refused before the device is touched.
+    if (! image.existsAsFile() || image.getSize() == 0)
+    {
+        console.error ((image.existsAsFile() ? "The update file is empty: " : "No update file ") + image.getFullPathName());
+        return exitFailed;
+    }
+
+    if (! connect())
+        return exitNoPort;
+
+    ProgressLine progress (console);
+    auto result = FirmwareInstaller::Result::sendFailed;
+
+    {
+        ScopedProgress scoped (client, progress);
+        result = FirmwareInstaller (client).install (image.getFullPathName(), options.force);
+    }
+
+    if (result == FirmwareInstaller::Result::sendFailed)
+        logLine ("Failed to send update file");
+    else if (result == FirmwareInstaller::Result::updated)
+        logLine ("Firmware update completed");
+
+    const bool succeeded = result == FirmwareInstaller::Result::updated
+                        || result == FirmwareInstaller::Result::alreadyInstalled;
+
+    if (succeeded)
+        logLine ("Closing Port.");
+
+    if (console.isJson())
+    {
+        const char* results[] = { "skipped", "updated", "failed", "failed" };
+        console.printJson (Json { { "command", "update" },
+                                  { "remote", FirmwareInstaller::firmwareImagePath.toStdString() },
+                                  { "local", image.getFullPathName().toStdString() },
+                                  { "result", results[(int) result] },
+                                  { "bytes", result == FirmwareInstaller::Result::alreadyInstalled ? 0 : image.getSize() },
+                                  { "seconds", std::round (progress.getSeconds() * 1000.0) / 1000.0 },
+                                  { "ok", succeeded && ! Platform::wasInterrupted() } });
+    }
+
+    return outcome (succeeded);
+}
+
+int Commands::getMac()
+{
+    const auto local = resolveLocalPath (localOperand (0));
+
+    if (! connect())
+        return exitNoPort;
+
+    ProgressLine progress (console);
+    bool succeeded = false;
+
+    {
+        ScopedProgress scoped (client, progress);
+        logLine ("Reading Mac file...");
+        succeeded = client.getFile (FirmwareInstaller::macAddressFilePath, local.getFullPathName()) == 0;
+    }
+
+    if (succeeded)
+        logLine ("Mac file stored to:  " + local.getFullPathName());
+    else
+        logLine ("Failed to read mac file");
+
+    printSummary (FirmwareInstaller::macAddressFilePath, local.getFullPathName(),
+                  succeeded ? local.getSize() : 0, progress, succeeded);
+    return outcome (succeeded);
+}
+
+int Commands::watch()
+{
+    printNotifications = true;
+
+    if (! connect())
+        return exitNoPort;
+
+    // The identification shows that a device answers on the port.
+    DeviceIdentity identity;
+
+    if (client.identifyDevice (identity) != 0)
+    {
+        logLine ("Error requesting device info.");
+        return exitFailed;
+    }
+
+    logLine (juce::String::formatted ("Found device: familyID=0x%.3x, deviceID=0x%.3x.",
+                                      (unsigned) identity.familyId, (unsigned) identity.deviceId));
+
+    while (! Platform::wasInterrupted())
+        juce::Thread::sleep (50);
+
+    return exitSuccess;
+}
+
+//==============================================================================
+// Notifications: during watch the results, otherwise log lines as in the GUI.
+void Commands::onEvent (juce::int32 eventId, juce::int64 argument)
+{
+    if (! printNotifications)
+        logLine ("Event " + juce::String (eventId) + ", arg " + juce::String ((juce::int32) argument) + ".");
+    else if (console.isJson())
+        console.printJson (Json { { "notification", "event" }, { "id", eventId }, { "argument", argument } });
+    else
+        console.printLine ("Event " + std::to_string (eventId) + ", arg " + std::to_string ((juce::int32) argument) + ".");
+}
+
+void Commands::onPropertyValueChanged (juce::Array<juce::uint16> propertyPath, juce::int32 propertyId, juce::int32 value)
+{
+    if (! printNotifications)
+    {
+        logLine ("Prop " + juce::String (propertyId) + ": value " + juce::String (value) + ".");
+    }
+    else if (console.isJson())
+    {
+        console.printJson (Json { { "notification", "property" },
+                                  { "path", std::vector<juce::uint16> (propertyPath.begin(), propertyPath.end()) },
+                                  { "id", propertyId }, { "value", value } });
+    }
+    else
+    {
+        console.printLine ("Prop " + std::to_string (propertyId) + ": value " + std::to_string (value) + ".");
+    }
+}
+
+void Commands::onPropertyTextChanged (juce::Array<juce::uint16> propertyPath, juce::int32 propertyId, const juce::String& text)
+{
+    if (! printNotifications)
+    {
+        logLine ("Prop " + juce::String (propertyId) + ":");
+        logLine (text);
+    }
+    else if (console.isJson())
+    {
+        console.printJson (Json { { "notification", "property" },
+                                  { "path", std::vector<juce::uint16> (propertyPath.begin(), propertyPath.end()) },
+                                  { "id", propertyId }, { "text", Console::displayText (text) } });
+    }
+    else
+    {
+        console.printLine ("Prop " + std::to_string (propertyId) + ": " + console.deviceText (text));
+    }
+}

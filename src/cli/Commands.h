@@ -1,0 +1,65 @@
+#pragma once
+
+#include "cli/CliOptions.h"
+#include "protocol/VeltraneClient.h"
+#include "transport/SerialPort.h"
+
+class Console;
+class ProgressLine;
+
+/** The tool's exit codes. */
+enum ExitCode
+{
+    exitSuccess = 0,
+    exitFailed = 1,     ///< a device operation failed, or a tree entry wasn't copied
+    exitUsage = 2,
+    exitNoPort = 3
+};
+
+/** Runs one command of the tool against the device and gives its exit code. */
+class Commands : private IVeltraneClientListener
+{
+public:
+    Commands (const CliOptions& options, Console& console);
+    ~Commands() override;
+
+    int run();
+
+private:
+    int ports();
+    int identify();
+    int list();
+    int get();
+    int put();
+    int remove();
+    int makeFolder();
+    int move();
+    int update();
+    int getMac();
+    int watch();
+
+    /** Opens the chosen port and attaches it to the client; false when there is none. */
+    bool connect();
+
+    /** The exit code of a device operation's result, 1 after Ctrl-C whatever it was. */
+    int outcome (bool succeeded) const;
+
+    /** The JSON summary of a transfer (only with --json). */
+    void printSummary (const juce::String& remote, const juce::String& local, juce::int64 bytes,
+                       const ProgressLine& progress, bool succeeded);
+
+    juce::String deviceOperand (size_t index) const;
+    juce::String localOperand (size_t index) const;
+
+    void onEvent (juce::int32 eventId, juce::int64 argument) override;
+    void onPropertyValueChanged (juce::Array<juce::uint16> propertyPath, juce::int32 propertyId, juce::int32 value) override;
+    void onPropertyTextChanged (juce::Array<juce::uint16> propertyPath, juce::int32 propertyId, const juce::String& text) override;
+
+    const CliOptions& options;
+    Console& console;
+    VeltraneClient client;
+    std::unique_ptr<SerialPort> port;
+    bool printNotifications = false;
+
+    JUCE_DECLARE_NON_COPYABLE (Commands)
+};

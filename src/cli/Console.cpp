@@ -1,0 +1,130 @@
+#include "cli/Console.h"
+#include "cli/Platform.h"
+#include "cli/TerminalText.h"
+#include "protocol/DeviceText.h"
+
+#include <cstdio>
+
+Console::Console (bool jsonOutput, bool quietOutput)
+    : json (jsonOutput),
+      quiet (quietOutput),
+      stdoutIsTerminal (Platform::isTerminal (stdout)),
+      stderrIsTerminal (Platform::isTerminal (stderr)),
+      progressWanted (stderrIsTerminal && ! quietOutput && ! jsonOutput)
+{
+}
+
+Console::~Console()
+{
+    clearProgressLine();
+}
+
+bool Console::openLogFile (const juce::String& path)
+{
+    auto stream = std::make_unique<juce::FileOutputStream> (juce::File::getCurrentWorkingDirectory().getChildFile (path));
+
+    if (! stream->openedOk())
+    {
+        error ("Can't write the log file " + path);
+        return false;
+    }
+
+    const juce::ScopedLock sl (lock);
+    logFile = std::move (stream);
+    return true;
+}
+
+void Console::log (juce::String text)
+{
+    const juce::ScopedLock sl (lock);
+    writeToLogFile (text);
+
+    if (quiet)
+        return;
+
+    const auto bytes = TerminalText::rawBytes (text);
+    const auto saved = progressLine;
+    writeProgress ({});
+    std::fprintf (stderr, "%s\n", (stderrIsTerminal ? TerminalText::escapeControls (bytes) : bytes).c_str());
+    writeProgress (saved);
+    std::fflush (stderr);
+}
+
+void Console::error (const juce::String& text)
+{
+    const juce::ScopedLock sl (lock);
+    writeToLogFile (text);
+    const auto saved = progressLine;
+    writeProgress ({});
+    const auto bytes = TerminalText::rawBytes (text);
+    std::fprintf (stderr, "usb-file-utility-cli: %s\n", (stderrIsTerminal ? TerminalText::escapeControls (bytes) : bytes).c_str());
+    writeProgress (saved);
+    std::fflush (stderr);
+}
+
+void Console::writeToLogFile (const juce::String& text)
+{
+    if (logFile != nullptr)
+    {
+        *logFile << TerminalText::rawBytes (text).c_str() << "\n";
+        logFile->flush();
+    }
+}
+
+std::string Console::deviceText (const juce::String& text) const
+{
+    const auto bytes = TerminalText::rawBytes (text);
+    return stdoutIsTerminal ? TerminalText::shellEscape (bytes) : bytes;
+}
+
+std::string Console::displayText (const juce::String& text)
+{
+    return DeviceText::toDisplay (text).toStdString();
+}
+
+void Console::printLine (const std::string& line)
+{
+    const juce::ScopedLock sl (lock);
+    std::fwrite (line.data(), 1, line.size(), stdout);
+    std::fputc ('\n', stdout);
+    std::fflush (stdout);
+}
+
+void Console::printJson (const nlohmann::ordered_json& object)
+{
+    // Texts that aren't UTF-8 can't be in JSON: their bad bytes become U+FFFD.
+    printLine (object.dump (-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+}
+
+void Console::setProgressLine (const std::string& line)
+{
+    if (! progressWanted)
+        return;
+
+    const juce::ScopedLock sl (lock);
+    writeProgress (line);
+    std::fflush (stderr);
+}
+
+void Console::clearProgressLine()
+{
+    setProgressLine ({});
+}
+
+void Console::writeProgress (const std::string& line)
+{
+    if (! progressWanted || line == progressLine)
+        return;
+
+    // Blanks over the old line, so that no escape sequences are needed.
+    const auto oldLength = progressLine.size();
+    std::fprintf (stderr, "\r%s", line.c_str());
+
+    if (line.size() < oldLength)
+        std::fprintf (stderr, "%s\r%s", std::string (oldLength - line.size(), ' ').c_str(), line.c_str());
+
+    if (line.empty())
+        std::fputc ('\r', stderr);
+
+    progressLine = line;
+}

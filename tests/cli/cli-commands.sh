@@ -1,0 +1,244 @@
+#!/usr/bin/env bash
+# usb-file-utility-cli end to end: the real executable against the device simulator on
+# pseudo-terminals, with real files; checks outputs, files and exit codes.
+#   cli-commands.sh CLI SIMULATOR
+set -u
+CLI=$1
+SIMULATOR=$2
+work=$(mktemp -d /tmp/usb-file-utility-cli.XXXXXX)
+failures=0
+declare -A simulator_pids=()
+
+stop_simulator() {   # NAME
+    local pid=${simulator_pids[$1]:-}
+    [ -n "$pid" ] || return 0
+    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+    unset "simulator_pids[$1]"
+}
+cleanup() {
+    for name in "${!simulator_pids[@]}"; do stop_simulator "$name"; done
+    [ -n "${KEEP_SESSION:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+# start_simulator NAME [RULE...]: serves $work/NAME/device on $work/NAME/port, logging
+# requests to $work/NAME/requests.log.
+start_simulator() {
+    local name=$1; shift
+    stop_simulator "$name"
+    local dir=$work/$name args=()
+    mkdir -p "$dir/device/mnt/nandfs"
+    for rule in "$@"; do args+=(--rule "$rule"); done
+    : > "$dir/requests.log"
+    "$SIMULATOR" --root "$dir/device" --link "$dir/port" --log "$dir/requests.log" "${args[@]}" \
+        > "$dir/simulator.out" 2> "$dir/simulator.err" &
+    simulator_pids[$name]=$!
+    for _ in $(seq 100); do
+        [ -s "$dir/simulator.out" ] && [ -L "$dir/port" ] && return 0
+        sleep 0.05
+    done
+    echo "the simulator did not start"; cat "$dir/simulator.err"; return 1
+}
+
+check() {   # DESCRIPTION COMMAND...
+    local what=$1; shift
+    if "$@"; then
+        echo "  ok: $what"
+    else
+        echo "  FAILED: $what"
+        failures=$((failures + 1))
+    fi
+}
+
+# cli ARG...: runs the tool on station a's port; sets status, leaves $work/out and $work/err.
+cli() {
+    USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" "$@" > "$work/out" 2> "$work/err"
+    status=$?
+}
+err_has() { grep -aqF -- "$1" "$work/err"; }
+requests() { cat "$work/a/requests.log"; }
+device=$work/a/device/mnt/nandfs
+
+start_simulator a || exit 1
+
+echo "put -r and get -r: nested folders, an empty file, one block, several blocks"
+tree=$work/tree
+mkdir -p "$tree/sub/deeper" "$tree/empty folder"
+: > "$tree/empty"
+head -c 8169 /dev/urandom > "$tree/one-block.bin"
+head -c $((3 * 8169 + 5)) /dev/urandom > "$tree/sub/blocks.bin"
+printf 'deep\n' > "$tree/sub/deeper/note.txt"
+cli --json put -r "$tree" /mnt/nandfs/t
+check "put -r exits 0" test "$status" -eq 0
+check "the device holds the tree byte for byte" diff -r "$tree" "$device/t"
+check "one JSON summary with the bytes sent" python3 -c '
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+s = json.loads(lines[0])
+assert len(lines) == 1 and s["command"] == "put" and s["ok"] is True and s["bytes"] == 8169 + 3 * 8169 + 5 + 5, s
+' "$work/out"
+cli get -r /mnt/nandfs/t "$work/back"
+check "get -r exits 0" test "$status" -eq 0
+check "the fetched tree is identical" diff -r "$tree" "$work/back"
+check "nothing on standard output without --json" test ! -s "$work/out"
+cli get -r /mnt/nandfs/t "$work/back"
+check "get -r into an existing folder makes a subfolder" diff -r "$tree" "$work/back/t"
+cli put "$tree/one-block.bin" /mnt/nandfs/t/sub
+check "put into a device folder keeps the name" cmp -s "$tree/one-block.bin" "$device/t/sub/one-block.bin"
+check "put asks the device for the size it holds" grep -q "FileSystemEntryInfoRequest .*isFolder=0 path=/mnt/nandfs/t/sub/one-block.bin" "$work/a/requests.log"
+
+echo "a tree with an entry the device refuses"
+start_simulator a "FileOpenRequest path=/mnt/nandfs/t/sub/blocks.bin fail Busy"
+cli get -r /mnt/nandfs/t "$work/partial"
+check "exit code 1" test "$status" -eq 1
+check "the other entries are copied" cmp -s "$tree/sub/deeper/note.txt" "$work/partial/sub/deeper/note.txt"
+check "the refused file is not" test ! -e "$work/partial/sub/blocks.bin"
+start_simulator a
+
+echo "ls"
+cli --json ls -l /mnt/nandfs/t
+check "exit code 0" test "$status" -eq 0
+check "ls -l --json: one object per entry in the File System tab's order" python3 -c '
+import json, sys
+entries = [json.loads(line) for line in open(sys.argv[1]).read().splitlines()]
+names = [(e["name"], e["type"]) for e in entries]
+assert names == [("empty", "file"), ("empty folder", "folder"), ("one-block.bin", "file"), ("sub", "folder")], names
+assert entries[2]["size"] == 8169 and entries[2]["writable"] is True and entries[2]["modified"][4] == "-", entries[2]
+' "$work/out"
+cli ls /mnt/nandfs/t/
+check "plain ls: the names, one a line" test "$(cat "$work/out")" = "$(printf 'empty\nempty folder\none-block.bin\nsub')"
+
+echo "a name that is not UTF-8, and one with a control character"
+legacy=$(printf 'caf\351')
+printf 'latin' > "$device/$legacy"
+printf 'hostile' > "$device/$(printf 'esc\033[2Jx')"
+cli ls /mnt/nandfs
+check "ls on a pipe prints the name's bytes" grep -qx "$legacy" "$work/out"
+cli get "/mnt/nandfs/$legacy" "$work/legacy.txt"
+check "get of that name works" test "$status" -eq 0 -a "$(cat "$work/legacy.txt" 2>/dev/null)" = latin
+USB_FILE_UTILITY_PORTS=$work/a/port script -qec "'$CLI' ls /mnt/nandfs" /dev/null > "$work/tty" 2>&1
+check "on a terminal the escape character is shown escaped" grep -qF "'esc'\$'\\033''[2Jx'" "$work/tty"
+check "and never written as it is" test "$(tr -cd '\033' < "$work/tty" | wc -c)" -eq 0
+check "an invalid byte is shown as \$'\\ooo'" grep -qF "'caf'\$'\\351'" "$work/tty"
+
+echo "rm, mkdir, mv"
+cli mkdir /mnt/nandfs/newdir
+check "mkdir" test "$status" -eq 0 -a -d "$device/newdir"
+cli mv /mnt/nandfs/newdir /mnt/nandfs/renamed
+check "mv of a folder" test "$status" -eq 0 -a -d "$device/renamed" -a ! -e "$device/newdir"
+cli rm /mnt/nandfs/renamed
+check "rm" test "$status" -eq 0 -a ! -e "$device/renamed"
+
+echo "exit codes"
+cli get /mnt/nandfs/missing "$work/missing"
+check "1 when the device refuses" test "$status" -eq 1 -a ! -e "$work/missing"
+cli frobnicate
+check "2 for an unknown command, the usage on standard error" test "$status" -eq 2 -a ! -s "$work/out"
+check "  (the usage)" err_has "Usage:"
+cli ls --frob /x
+check "2 for an unknown option" test "$status" -eq 2
+cli get /mnt/nandfs/x
+check "2 for a missing argument" test "$status" -eq 2 && check "  (the usage of get)" err_has "get [OPTIONS] REMOTE LOCAL"
+: > "$work/a/requests.log"
+USB_FILE_UTILITY_PORTS="" "$CLI" --port "$work/no-such-port" identify > "$work/out" 2> "$work/err"; status=$?
+check "3 when the port can't be opened" test "$status" -eq 3
+USB_FILE_UTILITY_PORTS="$work/a/port;$work/b/port" "$CLI" identify > "$work/out" 2> "$work/err"; status=$?
+check "3 with several ports and no --port, listing them" test "$status" -eq 3 && check "  (the list)" err_has "$work/b/port"
+check "nothing was sent" test ! -s "$work/a/requests.log"
+cli --json identify
+check "identify: one object with every field" python3 -c '
+import json, sys
+(o,) = [json.loads(l) for l in open(sys.argv[1]).read().splitlines()]
+assert o == {"familyId": 0x12, "deviceId": 3, "protocolVersion": 0x100, "firmwareVersion": 0x204,
+             "firstText": "Device simulator", "secondText": "serial 00000001"}, o
+' "$work/out"
+
+echo "update"
+image=$work/image.bin
+head -c 30000 /dev/urandom > "$image"
+mkdir -p "$device/lib" && echo installed > "$device/lib/libm.so.2"
+cli update "$image"
+check "firmware present: skipped, exit 0" test "$status" -eq 0 -a ! -e "$device/KX9image"
+check "  (logged as the GUI does)" err_has "Firmware already exists, skipping update"
+rm -r "$device/lib"
+cli update "$image"
+check "firmware missing: exit 0" test "$status" -eq 0
+check "the image arrived whole" cmp -s "$image" "$device/KX9image"
+check "the trigger file exists, created after the size check" python3 -c '
+import sys
+lines = open(sys.argv[1]).read().splitlines()
+check = next(i for i, l in enumerate(lines) if "FileSystemEntryInfoRequest" in l and "KX9image" in l)
+trigger = next(i for i, l in enumerate(lines) if "FileOpenRequest" in l and "KX9imageDone" in l)
+assert check < trigger
+' "$work/a/requests.log"
+rm -f "$device/KX9image" "$device/KX9imageDone"
+start_simulator a "FileSystemEntryInfoRequest path=/mnt/nandfs/KX9image size 5"
+cli update "$image"
+check "the device reports a short image: exit 1, no trigger" test "$status" -eq 1 -a ! -e "$device/KX9imageDone"
+rm -f "$device/KX9image"
+start_simulator a
+: > "$work/empty.bin"
+cli update "$work/empty.bin"
+check "an empty image: exit 1, nothing sent" test "$status" -eq 1 -a ! -s "$work/a/requests.log"
+
+echo "getmac"
+printf '00:11:22:33:44:55\n' > "$device/macAddress.txt"
+cli getmac "$work/mac address.txt"
+check "exit 0, the file identical" test "$status" -eq 0 && check "  (the file)" cmp -s "$device/macAddress.txt" "$work/mac address.txt"
+rm "$device/macAddress.txt"
+cli getmac "$work/mac2.txt"
+check "no MAC file: exit 1, logged" test "$status" -eq 1 && check "  (logged)" err_has "Failed to read mac file"
+
+echo "watch"
+start_simulator a "WhoAmIRequest#1 notify event 7 42" "WhoAmIRequest#1 notify property 1,2 5 99"
+USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" --json watch > "$work/out" 2> "$work/err" &
+pid=$!
+for _ in $(seq 100); do [ "$(wc -l < "$work/out")" -ge 2 ] && break; sleep 0.05; done
+kill -INT "$pid"; wait "$pid"; status=$?
+check "ends with exit 0 when interrupted" test "$status" -eq 0
+check "one JSON object per notification" python3 -c '
+import json, sys
+got = [json.loads(l) for l in open(sys.argv[1]).read().splitlines()]
+assert got == [{"notification": "event", "id": 7, "argument": 42},
+               {"notification": "property", "path": [1, 2], "id": 5, "value": 99}], got
+' "$work/out"
+
+echo "Ctrl-C during a slow get"
+start_simulator a "FileReadRequest delay 150"
+head -c $((40 * 8169)) /dev/urandom > "$device/slow.bin"
+echo "old contents" > "$work/slow.bin"
+USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" get /mnt/nandfs/slow.bin "$work/slow.bin" > "$work/out" 2> "$work/err" &
+pid=$!
+for _ in $(seq 100); do [ "$(grep -c FileReadRequest "$work/a/requests.log")" -ge 3 ] && break; sleep 0.05; done
+kill -INT "$pid"; wait "$pid"; status=$?
+check "exit code 1" test "$status" -eq 1
+check "the old local file is intact" test "$(cat "$work/slow.bin")" = "old contents"
+check "no partial file is left" test "$(ls -A "$work" | grep -c slow)" -eq 1
+check "the device file was closed" grep -q FileCloseRequest "$work/a/requests.log"
+check "it stopped early" test "$(grep -c FileReadRequest "$work/a/requests.log")" -lt 40
+check "  (logged)" err_has "Transfer cancelled."
+
+echo "three stations at once"
+for s in a b c; do
+    start_simulator "$s" || exit 1
+    head -c $((5 * 8169 + 17)) /dev/urandom > "$work/$s/device/mnt/nandfs/macAddress.txt"
+    head -c 20000 /dev/urandom > "$work/$s/upload.bin"
+done
+pids=()
+for s in a b c; do
+    ( "$CLI" --port "$work/$s/port" getmac "$work/$s/mac.txt" &&
+      "$CLI" --port "$work/$s/port" put "$work/$s/upload.bin" /mnt/nandfs/up.bin ) > /dev/null 2> "$work/$s/cli.err" &
+    pids+=($!)
+done
+for i in 0 1 2; do wait "${pids[$i]}"; eval "status_$i=\$?"; done
+check "all three exit 0" test "$status_0$status_1$status_2" = 000
+for s in a b c; do
+    check "station $s got its own MAC file" cmp -s "$work/$s/device/mnt/nandfs/macAddress.txt" "$work/$s/mac.txt"
+    check "station $s holds its own upload" cmp -s "$work/$s/upload.bin" "$work/$s/device/mnt/nandfs/up.bin"
+done
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "all checks passed"
