@@ -40,8 +40,9 @@ public:
         are refused. */
     bool configure (const SerialPortSettings& settings);
 
-    /** Closes the port; harmless when already closed. Does not wait: the stream threads see
-        it within about 100 ms, and the port can be opened again at once. */
+    /** Closes the port; harmless when already closed. Waits at most for an I/O call in
+        progress to return (Windows), not for the stream threads to end: they see the closed
+        port within about 100 ms, and the port can be opened again at once. */
     void close();
 
     bool isOpen() const noexcept;
@@ -49,12 +50,40 @@ public:
     /** The handle the stream threads do their I/O on. */
     NativeHandle getHandle() const noexcept  { return handle.load(); }
 
+   #if JUCE_WINDOWS
+    /** Keeps the handle from being closed during one I/O call of a stream thread. Windows
+        may give a closed handle's value to the next object opened, so close() takes no new
+        leases, waits for those held, cancels the I/O left pending and only then closes the
+        handle. Hold a lease only around a call that returns at once (an overlapped
+        ReadFile or WriteFile, GetOverlappedResult without waiting, CancelIoEx), never
+        across a wait, so that close() never waits long. */
+    class IoLease
+    {
+    public:
+        explicit IoLease (SerialPort& port) noexcept;
+        ~IoLease();
+
+        /** The open handle; nullptr when the port is closed or closing (no lease then). */
+        NativeHandle getHandle() const noexcept    { return leased; }
+        explicit operator bool() const noexcept    { return leased != nullptr; }
+
+    private:
+        SerialPort& port;
+        NativeHandle leased = nullptr;
+
+        JUCE_DECLARE_NON_COPYABLE (IoLease)
+    };
+   #endif
+
     /** The path that open passed to the operating system. */
     const juce::String& getDevicePath() const noexcept { return devicePath; }
 
 private:
    #if JUCE_WINDOWS
     static constexpr NativeHandle closedHandle = nullptr;
+
+    // Read-held by each IoLease, write-held by close() around freeing the handle.
+    juce::ReadWriteLock ioLock;
    #else
     static constexpr NativeHandle closedHandle = -1;
 

@@ -12,6 +12,15 @@ constexpr int ioBlockSize = 8192;
 /** The longest a stream thread waits before it looks at its loop conditions again. */
 constexpr int ioWaitMs = 100;
 
+/** The longest a stream thread waits for a cancelled read or write to end; one that
+    doesn't end by then keeps its buffers, which stay allocated, and the thread stops. */
+constexpr int ioCancelWaitMs = 2000;
+
+/** How long a stream's owner waits for its thread to stop: a pass of the loop and the
+    wait for a cancelled request, with time to spare, so the thread is never killed while
+    the kernel still uses its buffers. A thread that is idle stops within ioWaitMs. */
+constexpr int ioStopWaitMs = ioCancelWaitMs + 1000;
+
 enum class IoOutcome
 {
     transferred,    // count bytes were read or written (a write may have moved 0)

@@ -26,7 +26,9 @@ SerialPortInputStream::SerialPortInputStream (SerialPort* port)
 
 SerialPortInputStream::~SerialPortInputStream()
 {
-    stopThread (500);
+    // Long enough for the reader to wind up a cancelled read: a thread that is killed
+    // instead would leave the kernel writing into freed memory.
+    stopThread (serial::ioStopWaitMs);
 }
 
 juce::int64 SerialPortInputStream::getTotalLength()
@@ -146,7 +148,7 @@ SerialPortOutputStream::~SerialPortOutputStream()
 {
     signalThreadShouldExit();
     impl->wakeEvent.signal();
-    stopThread (500);
+    stopThread (serial::ioStopWaitMs);   // as the input stream's, for a cancelled write
 }
 
 void SerialPortOutputStream::flush()

@@ -16,7 +16,8 @@ public:
     /** Starts the reader thread. The port must outlive the thread (see SerialPort). */
     explicit SerialPortInputStream (SerialPort* port);
 
-    /** Stops the reader thread (waiting up to 500 ms) and drops the queue. */
+    /** Stops the reader thread and drops the queue. An idle thread stops within about
+        100 ms; one winding up a cancelled read is waited for up to about 3 s. */
     ~SerialPortInputStream() override;
 
     /** The number of bytes queued now; it shrinks as bytes are read. */
@@ -61,7 +62,7 @@ public:
     /** Starts the writer thread. The port must outlive the thread (see SerialPort). */
     explicit SerialPortOutputStream (SerialPort* port);
 
-    /** Stops the writer thread (waiting up to 500 ms); bytes still queued are dropped. */
+    /** Stops the writer thread (as the input stream's does); bytes still queued are dropped. */
     ~SerialPortOutputStream() override;
 
     /** Wakes the writer; does not wait for the bytes to reach the port. */

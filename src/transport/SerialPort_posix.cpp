@@ -1,4 +1,6 @@
 // SerialPort on a POSIX terminal device (Linux: /dev/ttyACM0, /dev/ttyUSB0, /dev/pts/7).
+#include "app/ILogger.h"
+#include "transport/PortHolders.h"
 #include "transport/SerialPortPosix.h"
 
 #include <fcntl.h>
@@ -45,6 +47,20 @@ bool findCharacterSize (juce::int32 dataBits, tcflag_t& size) noexcept
         case 8: size = CS8; return true;
         default: return false;
     }
+}
+
+/** Logs each other process that has the port open and returns whether there is one.
+    flock and TIOCEXCL stop only programs that ask for them; a terminal program does neither,
+    and would otherwise share the line with us, each getting part of the bytes. */
+bool isHeldByAnotherProcess (const juce::String& path)
+{
+    const auto holders = serial::findPortHolders (juce::File ("/proc"), path);
+
+    for (const auto& holder : holders)
+        logLine ("Port " + path + " is in use by process " + juce::String (holder.processId)
+                  + (holder.processName.isNotEmpty() ? " (" + holder.processName + ")." : juce::String (".")));
+
+    return ! holders.empty();
 }
 } // namespace
 
@@ -132,10 +148,13 @@ bool SerialPort::open (const juce::String& portName)
     if (descriptor < 0)
         return false;
 
-    // flock makes a second open fail even for root, whom TIOCEXCL does not stop; it is
-    // taken first so that a refused open leaves the other holder's terminal untouched.
-    // TIOCEXCL also refuses a non-terminal file.
-    if (::flock (descriptor, LOCK_EX | LOCK_NB) != 0 || ::ioctl (descriptor, TIOCEXCL) != 0)
+    // flock makes a second open fail even for root, whom TIOCEXCL does not stop; it and the
+    // look for other holders come first so that a refused open leaves the other holder's
+    // terminal untouched. A file that is not a terminal is no port.
+    if (::flock (descriptor, LOCK_EX | LOCK_NB) != 0
+         || ! ::isatty (descriptor)
+         || isHeldByAnotherProcess (devicePath)
+         || ::ioctl (descriptor, TIOCEXCL) != 0)
     {
         ::close (descriptor);
         return false;

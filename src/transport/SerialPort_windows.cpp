@@ -94,8 +94,35 @@ bool SerialPort::configure (const SerialPortSettings& settings)
 
 void SerialPort::close()
 {
-    // Closing the handle makes a pending read or write of the stream threads complete with
-    // an error, and the threads see the null handle on their next pass.
-    if (const auto port = handle.exchange (closedHandle); port != closedHandle)
-        CloseHandle (port);
+    const auto port = handle.exchange (closedHandle);
+
+    if (port == closedHandle)
+        return;
+
+    // No lease can be taken from here on. The write lock waits for the calls in progress
+    // (each returns at once); the reads and writes they left pending are cancelled, so the
+    // threads wake and see the closed port, before the handle's value is given back.
+    const juce::ScopedWriteLock noCallInProgress (ioLock);
+    CancelIoEx (port, nullptr);
+    CloseHandle (port);
+}
+
+SerialPort::IoLease::IoLease (SerialPort& portToUse) noexcept : port (portToUse)
+{
+    // close() marks the port closed before it takes the write lock, so a lease taken in
+    // time holds the lock before close() waits for it, and a later one sees the closed
+    // handle (or the lock refused while close() has it).
+    if (! port.ioLock.tryEnterRead())
+        return;
+
+    leased = port.handle.load();
+
+    if (leased == closedHandle)
+        port.ioLock.exitRead();
+}
+
+SerialPort::IoLease::~IoLease()
+{
+    if (leased != closedHandle)
+        port.ioLock.exitRead();
 }

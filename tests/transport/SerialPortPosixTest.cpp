@@ -1,5 +1,7 @@
-// The POSIX side of the port: terminal settings, the descriptor's life, and the writer's
-// calls as the driver sees them.
+// The POSIX side of the port: terminal settings, the descriptor's life, other programs that
+// hold the port, and the writer's calls as the driver sees them.
+#include "support/CapturingLogger.h"
+#include "transport/PortHolders.h"
 #include "transport/SerialPortDiscovery.h"
 #include "transport/SerialPortPeer.h"
 #include "transport/SerialPortPosix.h"
@@ -10,9 +12,15 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <limits>
+#include <csignal>
 #include <mutex>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace
 {
@@ -152,6 +160,132 @@ TEST_F (PosixPortTest, TheClosedDescriptorStaysReservedUntilThePortIsDestroyed)
 
     port.reset();
     EXPECT_EQ (fcntl (number, F_GETFD), -1);
+}
+
+//==============================================================================
+namespace
+{
+/** A separate process that holds a terminal open the way a terminal program does: no
+    flock, no TIOCEXCL. It inherits none of the test's descriptors (the peer's pty master
+    among them), so it is not the pty's owner. */
+class TerminalHolder
+{
+public:
+    explicit TerminalHolder (const juce::String& path)
+    {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init (&actions);
+        posix_spawn_file_actions_addclosefrom_np (&actions, 3);
+        posix_spawn_file_actions_addopen (&actions, 3, path.toRawUTF8(), O_RDWR | O_NOCTTY, 0);
+
+        char* argv[] = { const_cast<char*> ("sleep"), const_cast<char*> ("30"), nullptr };
+
+        if (posix_spawnp (&processId, "sleep", &actions, nullptr, argv, environ) != 0)
+            processId = -1;
+
+        posix_spawn_file_actions_destroy (&actions);
+    }
+
+    ~TerminalHolder()
+    {
+        if (processId > 0)
+        {
+            ::kill (processId, SIGKILL);
+            ::waitpid (processId, nullptr, 0);
+        }
+    }
+
+    /** True once the child runs sleep, which it does only after opening the terminal. */
+    bool isHolding() const
+    {
+        return processId > 0
+                && juce::File ("/proc/" + juce::String (processId) + "/comm").loadFileAsString().trim() == "sleep";
+    }
+
+    pid_t processId = -1;
+};
+} // namespace
+
+TEST_F (PosixPortTest, APortAnotherProgramHoldsIsRefusedAndTheHolderNamed)
+{
+    CapturingLogger logger;
+
+    {
+        TerminalHolder holder (peer.getPortName());
+        ASSERT_TRUE (waitUntil ([&] { return holder.isHolding(); }));
+
+        SerialPort port (peer.getPortName(), settings);
+        EXPECT_FALSE (port.isOpen());
+        EXPECT_EQ (logger.getLines(), juce::StringArray ("Port " + peer.getPortName() + " is in use by process "
+                                                          + juce::String (holder.processId) + " (sleep)."));
+    }
+
+    // Once it has let go, the port opens; the peer's own descriptors, in this process, never count.
+    logger.clear();
+    SerialPort port (peer.getPortName(), settings);
+    EXPECT_TRUE (port.isOpen());
+    EXPECT_TRUE (logger.getLines().isEmpty());
+}
+
+TEST_F (PosixPortTest, HoldersAreFoundThroughLinksButNotThePtysOwnerNorThisProcess)
+{
+    const auto procRoot = juce::File::createTempFile ("fake-proc");
+    const auto portLink = juce::File::createTempFile ("port-link");
+    ASSERT_TRUE (juce::File (peer.getPortName()).createSymbolicLink (portLink, false));
+
+    struct stat portInfo {};
+    ASSERT_EQ (stat (peer.getPortName().toRawUTF8(), &portInfo), 0);
+    const auto ptyIndex = (int) minor (portInfo.st_rdev);
+
+    // fds: descriptor number -> what it points at; fdinfo: the pty index a master shows.
+    const auto addProcess = [&] (int processId, const juce::String& name, const juce::StringPairArray& fds,
+                                 const juce::StringPairArray& fdinfo = {})
+    {
+        const auto folder = procRoot.getChildFile (juce::String (processId));
+        ASSERT_TRUE (folder.getChildFile ("fd").createDirectory());
+        ASSERT_TRUE (folder.getChildFile ("fdinfo").createDirectory());
+        ASSERT_TRUE (folder.getChildFile ("comm").replaceWithText (name + "\n"));
+
+        for (const auto& number : fds.getAllKeys())
+            ASSERT_EQ (symlink (fds[number].toRawUTF8(), folder.getChildFile ("fd/" + number).getFullPathName().toRawUTF8()), 0);
+
+        for (const auto& number : fdinfo.getAllKeys())
+            ASSERT_TRUE (folder.getChildFile ("fdinfo/" + number).replaceWithText ("pos:\t0\ntty-index:\t" + fdinfo[number] + "\n"));
+    };
+
+    const auto table = [] (std::initializer_list<std::pair<const char*, juce::String>> entries)
+    {
+        juce::StringPairArray result;
+
+        for (const auto& entry : entries)
+            result.set (entry.first, entry.second);
+
+        return result;
+    };
+
+    const auto port = peer.getPortName();
+    addProcess (4001, "minicom", table ({ { "0", "/dev/null" }, { "1", "socket:[4242]" }, { "3", port } }));
+    addProcess (4002, "device-simulator", table ({ { "3", "/dev/ptmx" }, { "4", port } }),
+                table ({ { "3", juce::String (ptyIndex) } }));
+    addProcess (4003, "bridge", table ({ { "3", "/dev/ptmx" }, { "4", port } }),     // owns another pty only
+                table ({ { "3", juce::String (ptyIndex + 1) } }));
+    addProcess (4004, "old-kernel-sim", table ({ { "3", "/dev/ptmx" }, { "4", port } }));   // no tty-index shown
+    addProcess (4005, "cat", table ({ { "0", "/dev/null" } }));
+    addProcess ((int) getpid(), "core_tests", table ({ { "5", port } }));
+    ASSERT_TRUE (procRoot.getChildFile ("self").createDirectory());
+
+    for (const auto& path : { port, portLink.getFullPathName() })
+    {
+        const auto holders = serial::findPortHolders (procRoot, path);
+        ASSERT_EQ (holders.size(), 2u) << path;
+        EXPECT_EQ (holders[0].processId, 4001);
+        EXPECT_EQ (holders[0].processName, "minicom");
+        EXPECT_EQ (holders[1].processId, 4003);
+        EXPECT_EQ (holders[1].processName, "bridge");
+    }
+
+    portLink.deleteFile();
+    procRoot.deleteRecursively();
 }
 
 //==============================================================================

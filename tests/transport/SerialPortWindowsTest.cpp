@@ -65,6 +65,51 @@ TEST_F (WindowsPortTest, OpenSetsTheReadTimeOutsAndConfigureTheLine)
     EXPECT_EQ (dcb.StopBits, TWOSTOPBITS);
 }
 
+namespace
+{
+/** Closes a port on a thread of its own, as the message thread does under the streams. */
+class PortCloser : public juce::Thread
+{
+public:
+    explicit PortCloser (SerialPort& portToClose) : juce::Thread ("PortCloser"), port (portToClose)  { startThread(); }
+    ~PortCloser() override  { stopThread (5000); }
+
+    void run() override
+    {
+        port.close();
+        closed.signal();
+    }
+
+    SerialPort& port;
+    juce::WaitableEvent closed { true };
+};
+} // namespace
+
+// A stream thread's call on the handle must finish before the handle's value is freed,
+// which Windows may give to the next object opened.
+TEST_F (WindowsPortTest, CloseWaitsForAnIoCallInProgressAndNoCallStartsAfterIt)
+{
+    SerialPort port (peer.getPortName(), settings);
+    ASSERT_TRUE (port.isOpen());
+
+    std::unique_ptr<PortCloser> closer;
+    auto callInProgress = std::make_unique<SerialPort::IoLease> (port);
+    ASSERT_TRUE (static_cast<bool> (*callInProgress));
+    const auto handle = callInProgress->getHandle();
+
+    closer = std::make_unique<PortCloser> (port);
+    ASSERT_TRUE (waitUntil ([&] { return ! port.isOpen(); }));
+    EXPECT_FALSE (closer->closed.wait (300));
+    EXPECT_FALSE (static_cast<bool> (SerialPort::IoLease (port)));
+
+    DCB dcb {};
+    dcb.DCBlength = sizeof (dcb);
+    EXPECT_TRUE (GetCommState (handle, &dcb));
+
+    callInProgress.reset();
+    EXPECT_TRUE (closer->closed.wait (5000));
+}
+
 TEST (WindowsPortDiscovery, EnumerationEndsCleanlyAndTheEnvironmentsPortsFollow)
 {
     ASSERT_TRUE (SetEnvironmentVariableA ("USB_FILE_UTILITY_PORTS", "COM9;COM12"));
