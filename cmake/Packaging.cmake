@@ -32,7 +32,7 @@ if(NOT WIN32)
     install(FILES "${usb_changelog}" "${usb_packaging_dir}/copyright" DESTINATION ${usb_doc_dir})
 
     # Manual pages, compressed like the changelog.
-    foreach(page usb-file-utility.1)
+    foreach(page usb-file-utility.1 usb-file-utility-cli.1)
         set(usb_page "${CMAKE_CURRENT_BINARY_DIR}/${page}.gz")
         add_custom_command(OUTPUT "${usb_page}"
             COMMAND gzip -9nc "${usb_packaging_dir}/${page}" > "${usb_page}"

@@ -26,7 +26,7 @@ check() {   # check DESCRIPTION COMMAND...
 
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|')
 has() { grep -qxF "$1" <<< "$contents"; }
-for path in /usr/bin/usb-file-utility /usr/share/applications/usb-file-utility.desktop \
+for path in /usr/bin/usb-file-utility /usr/bin/usb-file-utility-cli /usr/share/applications/usb-file-utility.desktop \
             /usr/lib/udev/rules.d/60-usb-file-utility.rules \
             /usr/share/doc/usb-file-utility/copyright /usr/share/doc/usb-file-utility/changelog.gz \
             /usr/share/icons/hicolor/48x48/apps/usb-file-utility.png \
@@ -53,8 +53,27 @@ if [ "${1:-}" = --install ]; then
     echo "--- installed"
     dpkg -i "$deb" >/dev/null
     check "the program is installed" test -x /usr/bin/usb-file-utility
+    check "the tool names its version" bash -c "/usr/bin/usb-file-utility-cli --version | grep -qx 'usb-file-utility-cli $(dpkg-deb -f "$deb" Version)'"
+
+    # The installed tool against the simulator (built by the native build).
+    simulator=$root/build/tools/device-simulator/device-simulator
+    if [ ! -x "$simulator" ]; then
+        cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+        cmake --build build --target device-simulator >/dev/null
+    fi
+    mkdir -p "$unpacked/device/mnt/nandfs"
+    "$simulator" --root "$unpacked/device" --link "$unpacked/port" > "$unpacked/simulator.out" 2>/dev/null &
+    simulator_pid=$!
+    trap 'kill $simulator_pid 2>/dev/null || true; rm -rf "$unpacked"' EXIT
+    for _ in $(seq 100); do [ -L "$unpacked/port" ] && break; sleep 0.05; done
+    check "the installed tool lists the port" \
+        bash -c "USB_FILE_UTILITY_PORTS='$unpacked/port' /usr/bin/usb-file-utility-cli ports 2>/dev/null | grep -qF '$unpacked/port'"
+    check "the installed tool identifies the device" \
+        bash -c "/usr/bin/usb-file-utility-cli --port '$unpacked/port' identify 2>/dev/null | grep -q 'Device simulator'"
+    kill $simulator_pid 2>/dev/null || true
+
     dpkg -r usb-file-utility >/dev/null
-    check "the package is removed again" test ! -e /usr/bin/usb-file-utility
+    check "the package is removed again" test ! -e /usr/bin/usb-file-utility -a ! -e /usr/bin/usb-file-utility-cli
 fi
 
 [ "$failures" -eq 0 ] || { echo "$failures package check(s) failed"; exit 1; }

@@ -56,6 +56,7 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
 
     auto* getmac = app.add_subcommand ("getmac", "the device's MAC-address file to PATH");
     app.add_subcommand ("watch", "the device's notifications, one line each, until interrupted");
+    app.add_subcommand ("doctor", "check everything on this host that stops a connect (and --port NAME too)");
 
     // Each subcommand's operands, in order; only one subcommand is parsed.
     const std::vector<std::pair<CLI::App*, std::vector<std::pair<const char*, const char*>>>> operandsOf {

@@ -9,7 +9,7 @@ struct CliOptions
     std::string port, logFile;
     bool json = false, quiet = false;
 
-    std::string command;             ///< ports, identify, ls, get, put, rm, mkdir, mv, update, getmac, watch
+    std::string command;             ///< ports, identify, ls, get, put, rm, mkdir, mv, update, getmac, watch, doctor
     bool recursive = false;          ///< get -r, put -r
     bool longListing = false;        ///< ls -l
     bool force = false;              ///< update --force

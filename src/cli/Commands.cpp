@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Doctor.h"
 #include "cli/Platform.h"
 #include "cli/PortChoice.h"
 #include "cli/ProgressLine.h"
@@ -83,6 +84,7 @@ int Commands::run()
     if (command == "update")   return update();
     if (command == "getmac")   return getMac();
     if (command == "watch")    return watch();
+    if (command == "doctor")   return doctor();
 
     console.error ("unknown command " + juce::String (command));
     return exitUsage;
@@ -549,4 +551,33 @@ void Commands::onPropertyTextChanged (juce::Array<juce::uint16> propertyPath, ju
     {
         console.printLine ("Prop " + std::to_string (propertyId) + ": " + console.deviceText (text));
     }
+}
+
+int Commands::doctor()
+{
+    const auto checks = Doctor().run (juce::String::fromUTF8 (options.port.c_str()));
+
+    for (const auto& check : checks)
+    {
+        if (console.isJson())
+        {
+            Json object;
+            object["check"] = check.name.toStdString();
+            object["ok"] = check.ok;
+            object["finding"] = check.finding.toStdString();
+
+            if (! check.ok)
+                object["fix"] = check.fix.toStdString();
+
+            console.printJson (object);
+        }
+        else
+        {
+            console.printLine ((check.ok ? "ok       " : "PROBLEM  ") + check.name.paddedRight (' ', 13).toStdString()
+                               + check.finding.toStdString()
+                               + (check.ok ? std::string() : "\n         fix: " + check.fix.toStdString()));
+        }
+    }
+
+    return Doctor::allOk (checks) ? exitSuccess : exitFailed;
 }

@@ -37,6 +37,7 @@ private:
     int update();
     int getMac();
     int watch();
+    int doctor();
 
     /** Opens the chosen port and attaches it to the client; false when there is none. */
     bool connect();

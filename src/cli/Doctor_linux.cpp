@@ -201,7 +201,13 @@ std::vector<Doctor::Check> Doctor::run (const juce::String& portName) const
     std::vector<Check> checks;
     const auto devices = findUsbDevices (host.sysRoot);
 
-    if (devices.isEmpty())
+    // A port named on the command line may be another line to the device (an adapter, a
+    // virtual port): then the USB device and its rule are only worth a note.
+    const bool portNamed = portName.isNotEmpty();
+
+    if (devices.isEmpty() && portNamed)
+        checks.push_back (ok ("device", "No device with the USB id " + deviceIdText + " is plugged in; checking " + portName + " only."));
+    else if (devices.isEmpty())
         checks.push_back (problem ("device", "No device with the USB id " + deviceIdText + " is plugged in.",
                                    "Plug the device in and check the cable: lsusb should list 5e1d:0b47."));
     else
@@ -218,6 +224,8 @@ std::vector<Doctor::Check> Doctor::run (const juce::String& portName) const
 
     if (isRuleInstalled (host))
         checks.push_back (ok ("udev-rule", "The udev rule " + ruleFileName + " is installed."));
+    else if (devices.isEmpty() && portNamed)
+        checks.push_back (ok ("udev-rule", "The udev rule " + ruleFileName + " is not installed (it is only for the USB device)."));
     else
         checks.push_back (problem ("udev-rule", "The udev rule " + ruleFileName + " is not installed.",
                                    "Install the package, or copy packaging/linux/" + ruleFileName

@@ -37,8 +37,9 @@ public:
 
         // Its node: root's, for the group only, as udev leaves it without the rule.
         host.devRoot.createDirectory();
-        nodeMade = ::mknod (host.devRoot.getChildFile ("ttyACM0").getFullPathName().toRawUTF8(),
-                            S_IFCHR | 0660, makedev (166, 0)) == 0;
+        const auto node = host.devRoot.getChildFile ("ttyACM0").getFullPathName();
+        nodeMade = ::mknod (node.toRawUTF8(), S_IFCHR | 0660, makedev (166, 0)) == 0
+                   && ::chmod (node.toRawUTF8(), 0660) == 0;   // past the umask
         host.procRoot.createDirectory();
     }
 
