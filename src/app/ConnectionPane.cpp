@@ -110,6 +110,14 @@ void ConnectionPane::discardPort()
     port.reset();
 }
 
+void ConnectionPane::returnToIdle()
+{
+    mainPane.setDisconnected();
+    discardPort();
+    connectButton.setEnabled (true);
+    updateButton.setEnabled (false);
+}
+
 bool ConnectionPane::connectToSelectedPort()
 {
     if (port != nullptr)

@@ -26,8 +26,8 @@ public:
     bool connectToSelectedPort();
 
     /** Installs the firmware image named in the update file box unless the device has the
-        firmware already, then closes the port. Returns false when the image couldn't be
-        sent or the update couldn't be triggered. */
+        firmware already, then closes the port, also when it fails. Returns false when the
+        image is missing or empty, couldn't be sent, or the update couldn't be triggered. */
     bool updateFirmware();
 
     /** Copies the device's MAC-address file to localPath. Returns true when it was copied. */
@@ -52,6 +52,9 @@ private:
     void storeUpdateFilePath();
     void browseForUpdateFile();
     void discardPort();
+
+    /** Closes and discards the port and leaves "Connect" as the only way on. */
+    void returnToIdle();
 
     MainPane& mainPane;
     std::unique_ptr<SerialPort> port;

@@ -223,18 +223,35 @@ TEST_F (ConnectionPaneTest, UpdateSendsTheImageAndTriggersIt)
     EXPECT_TRUE (connectButton().isEnabled());
 }
 
-TEST_F (ConnectionPaneTest, AnUpdateWithoutAnImageFails)
+TEST_F (ConnectionPaneTest, AMissingOrEmptyImageIsRefusedBeforeAnythingIsSent)
 {
     buildOnDevice();
-    ASSERT_TRUE (pane().connectToSelectedPort());
+    image.getFile().deleteFile();
+    ASSERT_TRUE (image.getFile().create());    // 0 bytes
 
-    EXPECT_FALSE (pane().updateFirmware());
-    EXPECT_EQ (dialogs.messages, linesOf ({ "Failed to send update file" }));
-    EXPECT_EQ (dialogs.warnings, juce::Array<bool> ({ true }));
-    EXPECT_FALSE (log().contains ("Closing Port."));
-    EXPECT_TRUE (pane().holdsPort());
-    EXPECT_FALSE (connectButton().isEnabled());
-    EXPECT_FALSE (updateButton().isEnabled());
+    for (const auto& localPath : { image.getFile().getFullPathName(), juce::String() })
+    {
+        SCOPED_TRACE (localPath);
+        updateFileBox().setText (localPath, true);
+        ASSERT_TRUE (pane().connectToSelectedPort());   // again after a failed update
+        EXPECT_FALSE (pane().updateFirmware());
+        EXPECT_FALSE (log().joinIntoString ("\n").contains ("sending "));
+        EXPECT_FALSE (log().contains ("Closing Port."));
+
+        // The port is closed and given up, so "Connect" is the way on.
+        EXPECT_FALSE (pane().holdsPort());
+        EXPECT_FALSE (mainPane->getClient().isConnected());
+        EXPECT_TRUE (connectButton().isEnabled());
+        EXPECT_FALSE (updateButton().isEnabled());
+    }
+
+    EXPECT_TRUE (log().contains ("Update file is empty: " + image.getFile().getFullPathName()));
+    EXPECT_TRUE (log().contains ("Update file not found: "));
+    EXPECT_EQ (dialogs.messages, linesOf ({ "Failed to send update file", "Failed to send update file" }));
+    EXPECT_EQ (dialogs.warnings, juce::Array<bool> ({ true, true }));
+    EXPECT_FALSE (device.getRequestLog().joinIntoString ("\n").contains ("KX9image"));
+    EXPECT_FALSE (device.fileAt ("/mnt/nandfs/KX9image").exists());
+    EXPECT_FALSE (device.fileAt ("/mnt/nandfs/KX9imageDone").exists());
 }
 
 TEST_F (ConnectionPaneTest, AnUpdateThatCantBeTriggeredIsReportedAsFailed)
@@ -248,6 +265,9 @@ TEST_F (ConnectionPaneTest, AnUpdateThatCantBeTriggeredIsReportedAsFailed)
     EXPECT_FALSE (log().contains ("Closing Port."));
     EXPECT_EQ (dialogs.messages, linesOf ({ "The firmware update could not be triggered" }));
     EXPECT_EQ (dialogs.warnings, juce::Array<bool> ({ true }));
+    EXPECT_FALSE (pane().holdsPort());
+    EXPECT_TRUE (connectButton().isEnabled());
+    EXPECT_FALSE (updateButton().isEnabled());
 }
 
 TEST_F (ConnectionPaneTest, TheMacFileIsCopiedOrTheFailureShown)
