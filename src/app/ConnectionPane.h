@@ -38,6 +38,11 @@ public:
 
     bool holdsPort() const noexcept { return port != nullptr; }
 
+    /** Where panes built from now on get their port list (friendly name -> port name);
+        nullptr goes back to findSerialPorts. Lets tests offer ports the host can't. */
+    using PortFinder = juce::StringPairArray (*) (int filterIndex);
+    static void usePortFinder (PortFinder finder) noexcept;
+
     void paint (juce::Graphics& g) override;
     void resized() override;
 

@@ -5,6 +5,7 @@
 #include "support/ComponentSearch.h"
 #include "support/ScriptedHostDialogs.h"
 #include "support/SimulatedDevice.h"
+#include "transport/SerialPortDiscoveryDetail.h"
 
 #include <cstdlib>
 
@@ -36,6 +37,14 @@ void offerPorts (const juce::String& ports)
     else
         setenv ("USB_FILE_UTILITY_PORTS", ports.toRawUTF8(), 1);
 }
+
+juce::String namelessPortName;
+
+/** The port list when the host gives the device's port no friendly name, as Windows may. */
+juce::StringPairArray findNamelessDevicePort (int filterIndex)
+{
+    return serial::buildPortList ({ { {}, "USB\\Vid_5E1D&Pid_0B47&Rev_0100", namelessPortName } }, filterIndex, {});
+}
 } // namespace
 
 class ConnectionPaneTest : public testing::Test
@@ -45,6 +54,7 @@ protected:
     {
         mainPane.reset();
         offerPorts ({});
+        ConnectionPane::usePortFinder (nullptr);
     }
 
     /** Builds the main pane offering the given ports, with "LastPort" set beforehand. */
@@ -129,6 +139,26 @@ TEST_F (ConnectionPaneTest, TheRememberedPortIsSelectedOnlyWhenItsCaseMatches)
 
     portBox().setSelectedId (1, juce::sendNotificationSync);
     EXPECT_EQ (Settings::get ("LastPort"), "/dev/no-such-port-a");
+}
+
+TEST_F (ConnectionPaneTest, APortWithoutAFriendlyNameIsRememberedByItsPortName)
+{
+    ASSERT_TRUE (device.start());
+    namelessPortName = device.getProcess().getPtyPath();
+    ConnectionPane::usePortFinder (findNamelessDevicePort);
+
+    // Nothing remembered: nothing selected; the operator picks the port, shown by its name.
+    build ({}, {});
+    ASSERT_EQ (portBox().getNumItems(), 1);
+    EXPECT_EQ (portBox().getSelectedId(), 0);
+    portBox().setSelectedId (1, juce::sendNotificationSync);
+    EXPECT_EQ (Settings::get ("LastPort"), namelessPortName);
+    mainPane.reset();
+
+    // The next start (as "auto" and "getmac" rely on) selects it again and connects.
+    build ({}, namelessPortName);
+    EXPECT_EQ (portBox().getText(), namelessPortName);
+    EXPECT_TRUE (pane().connectToSelectedPort());
 }
 
 TEST_F (ConnectionPaneTest, ConnectingIdentifiesTheDevice)
