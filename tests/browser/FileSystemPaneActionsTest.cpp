@@ -72,6 +72,25 @@ TEST_F (PaneActions, DeleteAsksFirstAndDeletesOnlyWhenAccepted)
     EXPECT_EQ (listed(), juce::StringArray ({ "notes.txt" }));
 }
 
+TEST_F (PaneActions, ADialogEndedOtherwiseThanByOkOrReturnIsCancelled)
+{
+    // As when the program closes: the loop ends with the value OK gives, but nobody answered.
+    const auto endAllModalLoops = [] (NameAssigner&) { juce::ModalComponentManager::getInstance()->cancelAllModalComponents(); };
+    const auto before = requestCount();
+
+    for (auto* button : { "Delete", "New Folder", "Rename" })
+    {
+        SCOPED_TRACE (button);
+        ASSERT_TRUE (select ("report.txt"));
+        NameDialogOperator operatorAtTheDialog (dialog(), { typeText ("/mnt/nandfs/usr/x"), endAllModalLoops });
+        ASSERT_TRUE (click (button));
+        EXPECT_EQ (operatorAtTheDialog.getStepsPlayed(), 2);
+    }
+
+    EXPECT_EQ (requestsSince (before), juce::StringArray());
+    EXPECT_EQ (listed(), juce::StringArray ({ "logs/", "notes.txt", "report.txt" }));
+}
+
 TEST_F (PaneActions, DeleteGetAndRenameNeedASelection)
 {
     const auto before = requestCount();
