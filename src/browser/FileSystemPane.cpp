@@ -377,6 +377,10 @@ void FileSystemPane::filesDropped (const juce::StringArray& files, int, int)
 {
     const auto separator = juce::File::getSeparatorString();
 
+    // The folder listed when the files arrived: logging lets the operator open another
+    // one while they go, and the rest must not follow there.
+    const auto targetFolder = remoteFolderField.getText();
+
     for (const auto& path : files)
     {
         const auto name = path.fromLastOccurrenceOf (separator, false, false);
@@ -388,7 +392,7 @@ void FileSystemPane::filesDropped (const juce::StringArray& files, int, int)
             continue;
         }
 
-        const auto target = remoteFolderField.getText() + "/" + name;
+        const auto target = targetFolder + "/" + name;
         auto& client = mainPane.getClient();
 
         if (resolveLocalPath (path).isDirectory())

@@ -328,6 +328,23 @@ TEST_F (PaneActions, DroppedFilesAndFoldersAreSentOneAfterAnotherWithARefreshAft
     EXPECT_EQ (listed(), juce::StringArray ({ "a.bin", "b.bin", "bundle/", "logs/", "notes.txt", "report.txt" }));
 }
 
+TEST_F (PaneActions, DroppedFilesAllGoWhereTheyWereDroppedEvenWhenTheOperatorMovesOn)
+{
+    const auto first = hostFolder.getChildFile ("a.bin");
+    const auto second = hostFolder.getChildFile ("b.bin");
+    writeFile (first, "first");
+    writeFile (second, "second");
+
+    // "Up", clicked while the first file goes (the transfer's log lines handle the click).
+    juce::MessageManager::callAsync ([this] { findButtonWithText (pane(), "Up")->triggerClick(); });
+    pane().filesDropped ({ first.getFullPathName(), second.getFullPathName() }, 200, 100);
+
+    EXPECT_EQ (folderField().getText(), "/mnt/nandfs");
+    EXPECT_EQ (usrFolder.getChildFile ("a.bin").loadFileAsString(), "first");
+    EXPECT_EQ (usrFolder.getChildFile ("b.bin").loadFileAsString(), "second");
+    EXPECT_FALSE (usrFolder.getSiblingFile ("b.bin").exists());
+}
+
 TEST_F (PaneActions, ADroppedPathWithoutANameIsNotSent)
 {
     const auto before = requestCount();
