@@ -288,9 +288,19 @@ void FileSystemPane::getEntry (const SelectedEntry& entry, const juce::String& l
     }
     else if (entry.isFile)
     {
+        const auto folder = localFolder.isEmpty() ? juce::File::getCurrentWorkingDirectory()
+                                                  : resolveLocalPath (localFolder);
         const auto suggestion = localFolder.isEmpty()
-                                    ? juce::File::getCurrentWorkingDirectory().getChildFile (entry.name)
+                                    ? folder.getChildFile (entry.name)
                                     : resolveLocalPath (localFolder + juce::File::getSeparatorString() + entry.name);
+
+        // A device name such as "~" or "~name" would suggest a file outside that folder.
+        if (! suggestion.isAChildOf (folder))
+        {
+            logLine ("Can't get " + entry.path + ": it has no usable name");
+            return;
+        }
+
         const auto chosen = dialogs.chooseFileToSave ("Choose Destination File", suggestion, allFilesPattern);
 
         if (chosen == juce::File())

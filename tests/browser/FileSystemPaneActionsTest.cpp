@@ -217,6 +217,19 @@ TEST_F (PaneActions, GetCopiesTheSelectedFileWhereTheOperatorChose)
     EXPECT_EQ (Settings::get ("LocalFolder"), "");
 }
 
+TEST_F (PaneActions, GetDoesNotSuggestAFileOutsideTheLocalFolder)
+{
+    writeFile (juce::File (usrFolder.getFullPathName() + "/~"), "a device file named like the home folder");
+    listFolder ("/mnt/nandfs/usr");
+    ASSERT_TRUE (select ("~"));
+    const auto before = requestCount();
+    ASSERT_TRUE (click ("Get"));    // no "LocalFolder": the working folder
+
+    EXPECT_TRUE (hostDialogs.calls.empty());
+    EXPECT_TRUE (logLines().contains ("Can't get /mnt/nandfs/usr/~: it has no usable name"));
+    EXPECT_EQ (requestsSince (before), juce::StringArray());
+}
+
 TEST_F (PaneActions, GetCopiesTheSelectedFolderIntoTheChosenFolder)
 {
     Settings::set ("LocalFolder", hostFolder.getFullPathName());
