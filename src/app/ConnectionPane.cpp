@@ -13,6 +13,8 @@ const SerialPortSettings deviceLineSettings { 115200, 8, 0, 0, 1 };
 // Lets the stream threads see the closed port before its object goes.
 constexpr int portReleaseWaitMs = 1000;
 
+ConnectionPane::PortFinder installedPortFinder = nullptr;
+
 void setUpLabel (juce::Label& label)
 {
     label.setFont (juce::Font (15.0f, juce::Font::plain));
@@ -74,19 +76,26 @@ ConnectionPane::~ConnectionPane()
     discardPort();
 }
 
+void ConnectionPane::usePortFinder (PortFinder finder) noexcept
+{
+    installedPortFinder = finder;
+}
+
 void ConnectionPane::fillPortList()
 {
     const auto lastPort = Settings::get ("LastPort");
-    ports = findSerialPorts (1);
+    ports = installedPortFinder != nullptr ? installedPortFinder (1) : findSerialPorts (1);
     int remembered = 0;
 
     for (int i = 0; i < ports.size(); ++i)
     {
         const auto name = ports.getAllKeys()[i];
         // The box can't show an empty entry: a port without a friendly name shows its port name.
-        portBox.addItem (name.isNotEmpty() ? name : ports.getAllValues()[i], i + 1);
+        const auto shown = name.isNotEmpty() ? name : ports.getAllValues()[i];
+        portBox.addItem (shown, i + 1);
 
-        if (name == lastPort)
+        // "LastPort" holds the text the box showed.
+        if (shown == lastPort)
             remembered = i + 1;
     }
 
@@ -108,6 +117,14 @@ void ConnectionPane::discardPort()
     port->close();
     mainPane.getClient().detachPort();   // the stream threads end before the port object goes
     port.reset();
+}
+
+void ConnectionPane::returnToIdle()
+{
+    mainPane.setDisconnected();
+    discardPort();
+    connectButton.setEnabled (true);
+    updateButton.setEnabled (false);
 }
 
 bool ConnectionPane::connectToSelectedPort()

@@ -26,8 +26,8 @@ public:
     bool connectToSelectedPort();
 
     /** Installs the firmware image named in the update file box unless the device has the
-        firmware already, then closes the port. Returns false when the image couldn't be
-        sent or the update couldn't be triggered. */
+        firmware already, then closes the port, also when it fails. Returns false when the
+        image is missing or empty, couldn't be sent, or the update couldn't be triggered. */
     bool updateFirmware();
 
     /** Copies the device's MAC-address file to localPath. Returns true when it was copied. */
@@ -37,6 +37,11 @@ public:
     void closePort();
 
     bool holdsPort() const noexcept { return port != nullptr; }
+
+    /** Where panes built from now on get their port list (friendly name -> port name);
+        nullptr goes back to findSerialPorts. Lets tests offer ports the host can't. */
+    using PortFinder = juce::StringPairArray (*) (int filterIndex);
+    static void usePortFinder (PortFinder finder) noexcept;
 
     void paint (juce::Graphics& g) override;
     void resized() override;
@@ -52,6 +57,9 @@ private:
     void storeUpdateFilePath();
     void browseForUpdateFile();
     void discardPort();
+
+    /** Closes and discards the port and leaves "Connect" as the only way on. */
+    void returnToIdle();
 
     MainPane& mainPane;
     std::unique_ptr<SerialPort> port;

@@ -4,6 +4,7 @@
 #include "app/ConnectionPane.h"
 #include "app/HostDialogs.h"
 #include "app/MainPane.h"
+#include "remotefs/HostPaths.h"
 
 namespace
 {
@@ -15,6 +16,27 @@ const juce::String macAddressFilePath = "/mnt/nandfs/macAddress.txt";
 void showMessage (const juce::String& text, bool warning = false)
 {
     HostDialogs::current().showMessage (text, warning);
+}
+
+/** Logs why the image at localPath can't be installed: it isn't a file, or it is empty
+    (the device would install nothing). Returns true when it can be sent. */
+bool checkImageFile (const juce::String& localPath)
+{
+    const auto image = resolveLocalPath (localPath);
+
+    if (! image.existsAsFile())
+    {
+        logLine ("Update file not found: " + localPath);
+        return false;
+    }
+
+    if (image.getSize() == 0)
+    {
+        logLine ("Update file is empty: " + localPath);
+        return false;
+    }
+
+    return true;
 }
 } // namespace
 
@@ -38,11 +60,21 @@ bool ConnectionPane::updateFirmware()
         const auto localPath = updateFileBox.getText();
 
         logLine ("Existing firmware not found, updating...");
+
+        // Nothing reaches the device unless there is an image to install.
+        if (! checkImageFile (localPath))
+        {
+            showMessage ("Failed to send update file", true);
+            returnToIdle();
+            return false;
+        }
+
         logLine ("sending " + localPath + " as " + imagePath);
 
         if (client.sendFile (localPath, imagePath) < 0)
         {
             showMessage ("Failed to send update file", true);
+            returnToIdle();
             return false;
         }
 
@@ -57,6 +89,7 @@ bool ConnectionPane::updateFirmware()
         {
             logLine ("Failed to trigger update");
             showMessage ("The firmware update could not be triggered", true);
+            returnToIdle();
             return false;
         }
 
@@ -65,9 +98,7 @@ bool ConnectionPane::updateFirmware()
     }
 
     logLine ("Closing Port.");
-    mainPane.setDisconnected();
-    discardPort();
-    connectButton.setEnabled (true);
+    returnToIdle();
     return true;
 }
 

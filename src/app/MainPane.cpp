@@ -1,8 +1,7 @@
 #include "app/MainPane.h"
 #include "app/ConnectionPane.h"
+#include "app/StandardErrorEcho.h"
 #include "browser/FileSystemPane.h"
-
-#include <cstdio>
 
 namespace juce
 {
@@ -14,6 +13,9 @@ bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
 namespace
 {
 constexpr int maxMessagesPerFlush = 1000;
+
+// How long a closing pane lets standard error take the lines still queued for it.
+constexpr int standardErrorDrainMs = 1000;
 
 void dispatchPendingMessages()
 {
@@ -64,6 +66,8 @@ MainPane::~MainPane()
 
     tabs = nullptr;       // the connection pane closes its port and detaches it first
     logEditor = nullptr;
+
+    StandardErrorEcho::drain (standardErrorDrainMs);
 }
 
 void MainPane::log (juce::String text)
@@ -74,9 +78,10 @@ void MainPane::log (juce::String text)
     {
         const juce::ScopedLock sl (logLock);
         pendingLogText << text << "\n";
-        std::fprintf (stderr, "%s\n", text.toRawUTF8());
-        std::fflush (stderr);
     }
+
+    // Standard error may be a pipe that nobody reads: a thread of its own writes it.
+    StandardErrorEcho::write (text);
 
     auto* messageManager = juce::MessageManager::getInstance();
 

@@ -22,8 +22,10 @@ public:
 
     /** Appends a line to the log, from any thread. On another thread than the message
         thread it waits until the message thread has shown the line (or shutdown began).
-        Every line also goes to standard error. Showing the log lets up to 1000 pending
-        messages be handled, so the window keeps painting during long operations. */
+        Every line also goes to standard error, written by a thread of its own (see
+        StandardErrorEcho), which the pane lets finish for up to a second when it goes.
+        Showing the log lets up to 1000 pending messages be handled, so the window keeps
+        painting during long operations. */
     void log (juce::String text) override;
 
     void onEvent (juce::int32 eventId, juce::int64 argument) override;

@@ -288,9 +288,19 @@ void FileSystemPane::getEntry (const SelectedEntry& entry, const juce::String& l
     }
     else if (entry.isFile)
     {
+        const auto folder = localFolder.isEmpty() ? juce::File::getCurrentWorkingDirectory()
+                                                  : resolveLocalPath (localFolder);
         const auto suggestion = localFolder.isEmpty()
-                                    ? juce::File::getCurrentWorkingDirectory().getChildFile (entry.name)
+                                    ? folder.getChildFile (entry.name)
                                     : resolveLocalPath (localFolder + juce::File::getSeparatorString() + entry.name);
+
+        // A device name such as "~" or "~name" would suggest a file outside that folder.
+        if (! suggestion.isAChildOf (folder))
+        {
+            logLine ("Can't get " + entry.path + ": it has no usable name");
+            return;
+        }
+
         const auto chosen = dialogs.chooseFileToSave ("Choose Destination File", suggestion, allFilesPattern);
 
         if (chosen == juce::File())
@@ -377,6 +387,10 @@ void FileSystemPane::filesDropped (const juce::StringArray& files, int, int)
 {
     const auto separator = juce::File::getSeparatorString();
 
+    // The folder listed when the files arrived: logging lets the operator open another
+    // one while they go, and the rest must not follow there.
+    const auto targetFolder = remoteFolderField.getText();
+
     for (const auto& path : files)
     {
         const auto name = path.fromLastOccurrenceOf (separator, false, false);
@@ -388,7 +402,7 @@ void FileSystemPane::filesDropped (const juce::StringArray& files, int, int)
             continue;
         }
 
-        const auto target = remoteFolderField.getText() + "/" + name;
+        const auto target = targetFolder + "/" + name;
         auto& client = mainPane.getClient();
 
         if (resolveLocalPath (path).isDirectory())

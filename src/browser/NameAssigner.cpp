@@ -55,28 +55,49 @@ juce::String NameAssigner::getEnteredText() const
 
 int NameAssigner::runModally()
 {
+    accepted = false;
     setVisible (true);
     const auto result = runModalLoop();
+
+    // A quit ends the loop without ending the panel's modal state.
+    if (isCurrentlyModal (false))
+        exitModalState (cancelledResult);
+
     setVisible (false);
-    return result;
+    return accepted && result == acceptedResult ? acceptedResult : cancelledResult;
+}
+
+void NameAssigner::accept()
+{
+    if (! isCurrentlyModal (false))
+        return;
+
+    accepted = true;
+    exitModalState (acceptedResult);
+}
+
+void NameAssigner::cancel()
+{
+    if (isCurrentlyModal (false))
+        exitModalState (cancelledResult);
 }
 
 void NameAssigner::buttonClicked (juce::Button* button)
 {
     if (button == &okButton)
-        exitModalState (acceptedResult);
+        accept();
     else if (button == &cancelButton)
-        exitModalState (cancelledResult);
+        cancel();
 }
 
 void NameAssigner::textEditorReturnKeyPressed (juce::TextEditor&)
 {
-    exitModalState (acceptedResult);
+    accept();
 }
 
 void NameAssigner::textEditorEscapeKeyPressed (juce::TextEditor&)
 {
-    exitModalState (cancelledResult);
+    cancel();
 }
 
 bool NameAssigner::keyPressed (const juce::KeyPress& key)
@@ -86,13 +107,13 @@ bool NameAssigner::keyPressed (const juce::KeyPress& key)
 
     if (key == juce::KeyPress::returnKey)
     {
-        exitModalState (acceptedResult);
+        accept();
         return true;
     }
 
     if (key == juce::KeyPress::escapeKey)
     {
-        exitModalState (cancelledResult);
+        cancel();
         return true;
     }
 

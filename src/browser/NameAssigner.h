@@ -28,7 +28,8 @@ public:
     juce::String getEnteredText() const;
 
     /** Makes the panel visible, runs its modal loop and hides it again. Returns
-        acceptedResult or cancelledResult. */
+        acceptedResult only when OK or Return ended the loop; however else it ended (a
+        quit request, another component ending it) counts as cancelledResult. */
     int runModally();
 
     void paint (juce::Graphics& g) override;
@@ -39,6 +40,9 @@ public:
     bool keyPressed (const juce::KeyPress& key) override;
 
 private:
+    void accept();
+    void cancel();
+
     void buttonClicked (juce::Button* button) override;
     void textEditorReturnKeyPressed (juce::TextEditor&) override;
     void textEditorEscapeKeyPressed (juce::TextEditor&) override;
@@ -46,6 +50,10 @@ private:
     juce::TextEditor nameBox { "name box" };
     juce::TextButton okButton { "_cancelButton" };
     juce::TextButton cancelButton { "cancel button" };
+
+    // Set only by OK or Return while the loop runs: the loop's result alone can't tell,
+    // as it also gives acceptedResult's value 0 when it ends for a quit.
+    bool accepted = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (NameAssigner)
 };

@@ -5,6 +5,7 @@
 #include "support/ComponentSearch.h"
 #include "support/ScriptedHostDialogs.h"
 #include "support/SimulatedDevice.h"
+#include "transport/SerialPortDiscoveryDetail.h"
 
 #include <cstdlib>
 
@@ -36,6 +37,14 @@ void offerPorts (const juce::String& ports)
     else
         setenv ("USB_FILE_UTILITY_PORTS", ports.toRawUTF8(), 1);
 }
+
+juce::String namelessPortName;
+
+/** The port list when the host gives the device's port no friendly name, as Windows may. */
+juce::StringPairArray findNamelessDevicePort (int filterIndex)
+{
+    return serial::buildPortList ({ { {}, "USB\\Vid_5E1D&Pid_0B47&Rev_0100", namelessPortName } }, filterIndex, {});
+}
 } // namespace
 
 class ConnectionPaneTest : public testing::Test
@@ -45,6 +54,7 @@ protected:
     {
         mainPane.reset();
         offerPorts ({});
+        ConnectionPane::usePortFinder (nullptr);
     }
 
     /** Builds the main pane offering the given ports, with "LastPort" set beforehand. */
@@ -129,6 +139,26 @@ TEST_F (ConnectionPaneTest, TheRememberedPortIsSelectedOnlyWhenItsCaseMatches)
 
     portBox().setSelectedId (1, juce::sendNotificationSync);
     EXPECT_EQ (Settings::get ("LastPort"), "/dev/no-such-port-a");
+}
+
+TEST_F (ConnectionPaneTest, APortWithoutAFriendlyNameIsRememberedByItsPortName)
+{
+    ASSERT_TRUE (device.start());
+    namelessPortName = device.getProcess().getPtyPath();
+    ConnectionPane::usePortFinder (findNamelessDevicePort);
+
+    // Nothing remembered: nothing selected; the operator picks the port, shown by its name.
+    build ({}, {});
+    ASSERT_EQ (portBox().getNumItems(), 1);
+    EXPECT_EQ (portBox().getSelectedId(), 0);
+    portBox().setSelectedId (1, juce::sendNotificationSync);
+    EXPECT_EQ (Settings::get ("LastPort"), namelessPortName);
+    mainPane.reset();
+
+    // The next start (as "auto" and "getmac" rely on) selects it again and connects.
+    build ({}, namelessPortName);
+    EXPECT_EQ (portBox().getText(), namelessPortName);
+    EXPECT_TRUE (pane().connectToSelectedPort());
 }
 
 TEST_F (ConnectionPaneTest, ConnectingIdentifiesTheDevice)
@@ -223,18 +253,35 @@ TEST_F (ConnectionPaneTest, UpdateSendsTheImageAndTriggersIt)
     EXPECT_TRUE (connectButton().isEnabled());
 }
 
-TEST_F (ConnectionPaneTest, AnUpdateWithoutAnImageFails)
+TEST_F (ConnectionPaneTest, AMissingOrEmptyImageIsRefusedBeforeAnythingIsSent)
 {
     buildOnDevice();
-    ASSERT_TRUE (pane().connectToSelectedPort());
+    image.getFile().deleteFile();
+    ASSERT_TRUE (image.getFile().create());    // 0 bytes
 
-    EXPECT_FALSE (pane().updateFirmware());
-    EXPECT_EQ (dialogs.messages, linesOf ({ "Failed to send update file" }));
-    EXPECT_EQ (dialogs.warnings, juce::Array<bool> ({ true }));
-    EXPECT_FALSE (log().contains ("Closing Port."));
-    EXPECT_TRUE (pane().holdsPort());
-    EXPECT_FALSE (connectButton().isEnabled());
-    EXPECT_FALSE (updateButton().isEnabled());
+    for (const auto& localPath : { image.getFile().getFullPathName(), juce::String() })
+    {
+        SCOPED_TRACE (localPath);
+        updateFileBox().setText (localPath, true);
+        ASSERT_TRUE (pane().connectToSelectedPort());   // again after a failed update
+        EXPECT_FALSE (pane().updateFirmware());
+        EXPECT_FALSE (log().joinIntoString ("\n").contains ("sending "));
+        EXPECT_FALSE (log().contains ("Closing Port."));
+
+        // The port is closed and given up, so "Connect" is the way on.
+        EXPECT_FALSE (pane().holdsPort());
+        EXPECT_FALSE (mainPane->getClient().isConnected());
+        EXPECT_TRUE (connectButton().isEnabled());
+        EXPECT_FALSE (updateButton().isEnabled());
+    }
+
+    EXPECT_TRUE (log().contains ("Update file is empty: " + image.getFile().getFullPathName()));
+    EXPECT_TRUE (log().contains ("Update file not found: "));
+    EXPECT_EQ (dialogs.messages, linesOf ({ "Failed to send update file", "Failed to send update file" }));
+    EXPECT_EQ (dialogs.warnings, juce::Array<bool> ({ true, true }));
+    EXPECT_FALSE (device.getRequestLog().joinIntoString ("\n").contains ("KX9image"));
+    EXPECT_FALSE (device.fileAt ("/mnt/nandfs/KX9image").exists());
+    EXPECT_FALSE (device.fileAt ("/mnt/nandfs/KX9imageDone").exists());
 }
 
 TEST_F (ConnectionPaneTest, AnUpdateThatCantBeTriggeredIsReportedAsFailed)
@@ -248,6 +295,9 @@ TEST_F (ConnectionPaneTest, AnUpdateThatCantBeTriggeredIsReportedAsFailed)
     EXPECT_FALSE (log().contains ("Closing Port."));
     EXPECT_EQ (dialogs.messages, linesOf ({ "The firmware update could not be triggered" }));
     EXPECT_EQ (dialogs.warnings, juce::Array<bool> ({ true }));
+    EXPECT_FALSE (pane().holdsPort());
+    EXPECT_TRUE (connectButton().isEnabled());
+    EXPECT_FALSE (updateButton().isEnabled());
 }
 
 TEST_F (ConnectionPaneTest, TheMacFileIsCopiedOrTheFailureShown)

@@ -1,10 +1,15 @@
 #include "app/ConnectionPane.h"
 #include "app/MainPane.h"
+#include "app/StandardErrorEcho.h"
 #include "support/ComponentSearch.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace
 {
@@ -125,5 +130,80 @@ TEST (MainPane, EveryLineAlsoGoesToStandardError)
     testing::internal::CaptureStderr();
     pane.log ("Successfully opened port");
     pane.log ("Closing Port.");
+    EXPECT_TRUE (StandardErrorEcho::drain (10000));
     EXPECT_EQ (testing::internal::GetCapturedStderr(), "Successfully opened port\nClosing Port.\n");
+}
+
+TEST (MainPane, AStandardErrorThatNobodyReadsHoldsNothingUp)
+{
+    // Standard error becomes a pipe that is read only once logging is over, or after
+    // 15 s should logging wait for it (then the test ends, and fails).
+    int pipeEnds[2];
+    ASSERT_EQ (pipe (pipeEnds), 0);
+    fcntl (pipeEnds[1], F_SETPIPE_SZ, 4096);    // its smallest, so that it fills soon
+    const int savedStandardError = dup (STDERR_FILENO);
+    dup2 (pipeEnds[1], STDERR_FILENO);
+
+    std::atomic<bool> loggingDone { false }, hadToRead { false };
+    std::string received;
+    std::thread reader ([&]
+    {
+        for (int waited = 0; ! loggingDone && waited < 15000; waited += 10)
+            juce::Thread::sleep (10);
+
+        hadToRead = ! loggingDone;
+        char buffer[4096];
+
+        for (ssize_t got; (got = read (pipeEnds[0], buffer, sizeof (buffer))) > 0;)
+            received.append (buffer, (size_t) got);
+    });
+
+    // Far more than the pipe holds, from the message thread and from another.
+    constexpr int linesEach = 700;
+    const auto line = [] (const char* writer, int i) { return writer + juce::String (i) + juce::String::repeatedString ("x", 40); };
+    {
+        MainPane pane;
+        std::atomic<bool> otherDone { false };
+        std::thread other ([&]
+        {
+            for (int i = 0; i < linesEach; ++i)
+                pane.log (line ("other ", i));
+
+            otherDone = true;
+        });
+
+        for (int i = 0; i < linesEach; ++i)
+            pane.log (line ("gui ", i));
+
+        EXPECT_TRUE (dispatchUntil ([&] { return otherDone.load(); }, 30000));
+        other.join();
+        loggingDone = true;
+        EXPECT_EQ (logLines (pane).size(), 2 * linesEach);
+    }
+
+    EXPECT_FALSE (hadToRead) << "logging waited for standard error";
+    EXPECT_TRUE (StandardErrorEcho::drain (10000));
+    dup2 (savedStandardError, STDERR_FILENO);
+    close (savedStandardError);
+    close (pipeEnds[1]);
+    reader.join();
+    close (pipeEnds[0]);
+
+    // The lines the pipe took came whole; the rest were counted.
+    juce::StringArray lines;
+    lines.addLines (juce::String (received));
+    lines.removeEmptyStrings();
+    int counts = 0;
+
+    for (const auto& written : lines)
+    {
+        if (written.endsWith (" log lines were not written to standard error"))
+            ++counts;
+        else
+            EXPECT_TRUE ((written.startsWith ("gui ") || written.startsWith ("other "))
+                         && written.endsWith (juce::String::repeatedString ("x", 40))) << written;
+    }
+
+    EXPECT_GT (lines.size(), 100);
+    EXPECT_GE (counts, 1);
 }

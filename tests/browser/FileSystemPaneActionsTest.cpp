@@ -74,6 +74,25 @@ TEST_F (PaneActions, DeleteAsksFirstAndDeletesOnlyWhenAccepted)
     EXPECT_EQ (listed(), juce::StringArray ({ "notes.txt" }));
 }
 
+TEST_F (PaneActions, ADialogEndedOtherwiseThanByOkOrReturnIsCancelled)
+{
+    // As when the program closes: the loop ends with the value OK gives, but nobody answered.
+    const auto endAllModalLoops = [] (NameAssigner&) { juce::ModalComponentManager::getInstance()->cancelAllModalComponents(); };
+    const auto before = requestCount();
+
+    for (auto* button : { "Delete", "New Folder", "Rename" })
+    {
+        SCOPED_TRACE (button);
+        ASSERT_TRUE (select ("report.txt"));
+        NameDialogOperator operatorAtTheDialog (dialog(), { typeText ("/mnt/nandfs/usr/x"), endAllModalLoops });
+        ASSERT_TRUE (click (button));
+        EXPECT_EQ (operatorAtTheDialog.getStepsPlayed(), 2);
+    }
+
+    EXPECT_EQ (requestsSince (before), juce::StringArray());
+    EXPECT_EQ (listed(), juce::StringArray ({ "logs/", "notes.txt", "report.txt" }));
+}
+
 TEST_F (PaneActions, DeleteGetAndRenameNeedASelection)
 {
     const auto before = requestCount();
@@ -200,6 +219,19 @@ TEST_F (PaneActions, GetCopiesTheSelectedFileWhereTheOperatorChose)
     EXPECT_EQ (Settings::get ("LocalFolder"), "");
 }
 
+TEST_F (PaneActions, GetDoesNotSuggestAFileOutsideTheLocalFolder)
+{
+    writeFile (juce::File (usrFolder.getFullPathName() + "/~"), "a device file named like the home folder");
+    listFolder ("/mnt/nandfs/usr");
+    ASSERT_TRUE (select ("~"));
+    const auto before = requestCount();
+    ASSERT_TRUE (click ("Get"));    // no "LocalFolder": the working folder
+
+    EXPECT_TRUE (hostDialogs.calls.empty());
+    EXPECT_TRUE (logLines().contains ("Can't get /mnt/nandfs/usr/~: it has no usable name"));
+    EXPECT_EQ (requestsSince (before), juce::StringArray());
+}
+
 TEST_F (PaneActions, GetCopiesTheSelectedFolderIntoTheChosenFolder)
 {
     Settings::set ("LocalFolder", hostFolder.getFullPathName());
@@ -309,6 +341,23 @@ TEST_F (PaneActions, DroppedFilesAndFoldersAreSentOneAfterAnotherWithARefreshAft
     EXPECT_EQ (usrFolder.getChildFile ("b.bin").loadFileAsString(), "second");
     EXPECT_EQ (usrFolder.getChildFile ("bundle/inner.txt").loadFileAsString(), "inner");
     EXPECT_EQ (listed(), juce::StringArray ({ "a.bin", "b.bin", "bundle/", "logs/", "notes.txt", "report.txt" }));
+}
+
+TEST_F (PaneActions, DroppedFilesAllGoWhereTheyWereDroppedEvenWhenTheOperatorMovesOn)
+{
+    const auto first = hostFolder.getChildFile ("a.bin");
+    const auto second = hostFolder.getChildFile ("b.bin");
+    writeFile (first, "first");
+    writeFile (second, "second");
+
+    // "Up", clicked while the first file goes (the transfer's log lines handle the click).
+    juce::MessageManager::callAsync ([this] { findButtonWithText (pane(), "Up")->triggerClick(); });
+    pane().filesDropped ({ first.getFullPathName(), second.getFullPathName() }, 200, 100);
+
+    EXPECT_EQ (folderField().getText(), "/mnt/nandfs");
+    EXPECT_EQ (usrFolder.getChildFile ("a.bin").loadFileAsString(), "first");
+    EXPECT_EQ (usrFolder.getChildFile ("b.bin").loadFileAsString(), "second");
+    EXPECT_FALSE (usrFolder.getSiblingFile ("b.bin").exists());
 }
 
 TEST_F (PaneActions, ADroppedPathWithoutANameIsNotSent)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using namespace NameDialogSteps;
 
 namespace
@@ -106,6 +108,31 @@ TEST_F (NameAssignerOnScreen, LosingTheFocusDoesNotEndTheLoop)
 
     EXPECT_EQ (dialog.runModally(), NameAssigner::cancelledResult);
     EXPECT_EQ (operatorAtTheDialog.getStepsPlayed(), 3);
+}
+
+/* Closing the program posts a quit, which ends every modal loop for good; so the dialog
+   runs in a process of its own, which tells its answer by its exit code. */
+TEST (NameAssignerDeathTest, AQuitWhileTheDialogRunsIsNoAnswer)
+{
+    GTEST_FLAG_SET (death_test_style, "threadsafe");
+
+    EXPECT_EXIT (
+    {
+        juce::Component host;
+        NameAssigner dialog;
+        host.setSize (400, 120);
+        host.addChildComponent (dialog);
+        putOnScreen (host);
+        dialog.showForEditing ("NewFolder", true);
+
+        juce::MessageManager::getInstance()->stopDispatchLoop();   // what the close button leads to
+        const auto result = dialog.runModally();
+        const bool leftModal = dialog.isCurrentlyModal (false);
+
+        juce::File (juce::SystemStats::getEnvironmentVariable ("XDG_CONFIG_HOME", {})).deleteRecursively();
+        std::_Exit (result == NameAssigner::cancelledResult && ! leftModal ? 0 : 1);
+    },
+    testing::ExitedWithCode (0), "");
 }
 
 TEST (NameAssigner, TheQuestionCantBeEditedButANameCan)

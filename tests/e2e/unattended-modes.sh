@@ -37,6 +37,16 @@ check "the port is closed at the end" log_has "Closing Port."
 [ -n "$screenshots" ] && mkdir -p "$screenshots" && cp "$session_dir/box.png" "$screenshots/auto-update.png" 2>/dev/null
 rm -f "$device/KX9image" "$device/KX9imageDone"
 
+echo "auto, an empty image"
+start_simulator
+: > "$session_dir/empty.bin"
+write_settings LastPort "$port" UpdateFileLocalPath "$session_dir/empty.bin"
+run_app auto
+check "exit code -1" test "$app_status" -eq 255
+check "the refusal is logged" log_has "Update file is empty: $session_dir/empty.bin"
+check "the warning box was answered" test "$(cat "$session_dir/boxes")" -eq 1
+check "nothing of the image reached the device" test ! -e "$device/KX9image" -a ! -e "$device/KX9imageDone"
+
 echo "auto, no remembered port"
 write_settings UpdateFileLocalPath "$image"
 : > "$session_dir/requests.log"
