@@ -98,6 +98,8 @@ int VeltraneClient::sendRequest (VeltraneClientRequest& request)
         return -1;
     }
 
+    // From before the request leaves, its answer is let through (see routeFrame).
+    awaitingResponse = true;
     request.write (*outputStream);
     outputStream->flush();
     return 0;
@@ -126,13 +128,12 @@ std::unique_ptr<VeltraneClientResponse> VeltraneClient::sendRequestAndWait (Velt
     // Before this request's own lines, so that the log tells what came unasked.
     reportDiscardedFrames (true);
 
-    // From before the request leaves until the wait ends, responses are let through.
-    struct Awaiting
+    // Once the wait has ended, whatever comes answers no request.
+    struct EndOfWait
     {
-        explicit Awaiting (std::atomic<bool>& f) : flag (f) { flag = true; }
-        ~Awaiting() { flag = false; }
+        ~EndOfWait() { flag = false; }
         std::atomic<bool>& flag;
-    } awaiting (awaitingResponse);
+    } endOfWait { awaitingResponse };
 
     if (sendRequest (request) != 0)
     {

@@ -141,8 +141,8 @@ private:
     MessageQueue responseQueue { responseQueueCapacity };
     juce::Array<IVeltraneClientListener*> listeners;
 
-    // Set while sendRequestAndWait waits: a response that comes at any other time answers
-    // nothing and is dropped by the reader as a stray frame.
+    // Set by sendRequest, cleared when sendRequestAndWait's wait ends: a response that
+    // comes at any other time answers nothing and is dropped by the reader as a stray frame.
     std::atomic<bool> awaitingResponse { false };
     std::atomic<juce::int64> strayFrames { 0 };    // counted by the reader thread, never reset
     juce::CriticalSection reportLock;
