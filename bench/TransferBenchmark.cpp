@@ -1,173 +1,285 @@
-// Throughput of file transfers through the client, against the device simulator over a
-// pseudo-terminal with no device delay, compared with a minimal stop-and-wait loop that
-// sends the same frames straight on the same pty (the ceiling of the link). Also the time
-// per entry of listing a folder with the entries' information.
+// Throughput and CPU cost of file transfers through the client, against the device
+// simulator over a pseudo-terminal with no device delay, side by side with a ceiling: a
+// minimal stop-and-wait loop over a pty pair against a minimal peer process that does no
+// file I/O, with the same frames (8191-byte frames, a 10-byte acknowledgement, a 22-byte
+// read request). Rounds alternate client and ceiling, first on a quiet machine, then with
+// one core kept busy by a separate process; medians and ranges are reported. The client's
+// CPU includes the simulator's, the ceiling's the peer's. Last, the time per entry of
+// listing folders with each entry's information.
 //
-//   transfer_benchmark [--mib N] [--entries N]     (defaults: 64 MiB, 1000 entries)
+//   transfer_benchmark [--mib N] [--rounds N] [--entries N,N...] [--no-load]
+//   (defaults: 32 MiB, 7 rounds, 1000,10000 entries)
 
 #include "app/ILogger.h"
-#include "protocol/FrameCutter.h"
 #include "protocol/VeltraneClient.h"
 #include "support/SimulatorProcess.h"
 #include "transport/SerialPort.h"
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
-#include <sys/resource.h>
+#include <ctime>
+#include <pty.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
+#include <vector>
 
 namespace
 {
 /** The client's log lines go to standard error, so that a failure says why. */
 struct StandardErrorLogger : ILogger
 {
-    void log (juce::String text) override { std::fprintf (stderr, "%s\n", text.toRawUTF8()); }
+    void log (juce::String text) override
+    {
+        // The transfers' own progress and completion lines would only drown the figures.
+        if (! text.startsWith ("Block ") && ! text.startsWith ("File transfer completed") && ! text.startsWith ("Getting remote"))
+            std::fprintf (stderr, "%s\n", text.toRawUTF8());
+    }
 };
 
-struct Measurement
+constexpr int frameSize = 8191, blockSize = 8169;
+
+double secondsNow()
 {
-    double seconds = 0, cpuSeconds = 0;
+    timespec t {};
+    clock_gettime (CLOCK_MONOTONIC, &t);
+    return (double) t.tv_sec + t.tv_nsec / 1e9;
+}
+
+double ownCpuSeconds()
+{
+    timespec t {};
+    clock_gettime (CLOCK_PROCESS_CPUTIME_ID, &t);
+    return (double) t.tv_sec + t.tv_nsec / 1e9;
+}
+
+/** The CPU time of another process, all its threads, from the scheduler's accounting. */
+double cpuSecondsOf (pid_t pid)
+{
+    double total = 0;
+
+    for (auto& task : juce::File ("/proc/" + juce::String (pid) + "/task").findChildFiles (juce::File::findDirectories, false))
+        total += task.getChildFile ("schedstat").loadFileAsString().upToFirstOccurrenceOf (" ", false, false).getLargeIntValue() / 1e9;
+
+    return total;
+}
+
+struct Sample
+{
+    double mibPerSecond = 0, cpuPerMib = 0;
 };
 
-double cpuSecondsUsed()
-{
-    rusage usage {};
-    getrusage (RUSAGE_SELF, &usage);
-    return (double) usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6
-         + (double) usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-}
-
-long peakResidentKiB()
-{
-    rusage usage {};
-    getrusage (RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
+/** Runs work (true when it succeeded) and measures it, counting the CPU of other as well. */
 template <typename Work>
-Measurement measure (Work&& work)
+Sample measure (double mib, pid_t other, Work&& work)
 {
-    const auto cpu = cpuSecondsUsed();
-    const auto start = juce::Time::getMillisecondCounterHiRes();
+    const auto cpu = ownCpuSeconds() + cpuSecondsOf (other);
+    const auto start = secondsNow();
 
     if (! work())
     {
-        std::fprintf (stderr, "transfer failed\n");
+        std::fprintf (stderr, "a transfer failed\n");
         std::exit (1);
     }
 
-    return { (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0, cpuSecondsUsed() - cpu };
+    const auto seconds = secondsNow() - start;
+    return { mib / seconds, (ownCpuSeconds() + cpuSecondsOf (other) - cpu) / mib };
 }
 
-/** The stop-and-wait ceiling: each frame is written straight to the pty and its answer
-    read back with poll and read, no threads, no queues. */
-class RawLink
+//==============================================================================
+bool readExactly (int fd, void* data, size_t count)
+{
+    auto* bytes = static_cast<char*> (data);
+
+    while (count > 0)
+    {
+        const auto n = ::read (fd, bytes, count);
+
+        if (n <= 0)
+        {
+            if (n < 0 && errno == EINTR)
+                continue;
+            return false;
+        }
+
+        bytes += n;
+        count -= (size_t) n;
+    }
+
+    return true;
+}
+
+bool writeExactly (int fd, const void* data, size_t count)
+{
+    auto* bytes = static_cast<const char*> (data);
+
+    while (count > 0)
+    {
+        const auto n = ::write (fd, bytes, count);
+
+        if (n <= 0)
+        {
+            if (n < 0 && errno == EINTR)
+                continue;
+            return false;
+        }
+
+        bytes += n;
+        count -= (size_t) n;
+    }
+
+    return true;
+}
+
+void putHeader (char* frame, int id, juce::uint32 payloadLength, juce::int32 serial)
+{
+    frame[0] = (char) id;
+    frame[1] = (char) (id >> 8);
+    for (int i = 0; i < 4; ++i)
+        frame[2 + i] = (char) (payloadLength >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        frame[6 + i] = (char) ((juce::uint32) serial >> (8 * i));
+}
+
+/** The ceiling's device: answers a write request (id 0x000E) with a 10-byte
+    acknowledgement and a read request (0x000C) with an 8191-byte block, from memory. */
+[[noreturn]] void runPeer (int fd)
+{
+    std::vector<char> request ((size_t) frameSize), block ((size_t) frameSize, 'x'), ack (10);
+
+    for (;;)
+    {
+        if (! readExactly (fd, request.data(), 6))
+            ::_exit (0);
+
+        const auto id = (int) juce::ByteOrder::littleEndianShort (request.data());
+        const auto length = juce::ByteOrder::littleEndianInt (request.data() + 2);
+
+        if (length > (juce::uint32) frameSize - 6 || ! readExactly (fd, request.data() + 6, length))
+            ::_exit (1);
+
+        const auto serial = (juce::int32) juce::ByteOrder::littleEndianInt (request.data() + 6);
+
+        if (id == 0x000C)
+        {
+            putHeader (block.data(), 0x000D, frameSize - 6, serial);
+            if (! writeExactly (fd, block.data(), block.size()))
+                ::_exit (1);
+        }
+        else
+        {
+            putHeader (ack.data(), 0x0002, 4, serial);
+            if (! writeExactly (fd, ack.data(), ack.size()))
+                ::_exit (1);
+        }
+    }
+}
+
+/** The ceiling: one process writes each request and blocks reading its answer. */
+class Ceiling
 {
 public:
-    explicit RawLink (const juce::String& path)
+    bool start()
     {
-        fd = ::open (path.toRawUTF8(), O_RDWR | O_NOCTTY);
-        termios settings {};
-        ::tcgetattr (fd, &settings);
-        ::cfmakeraw (&settings);
-        ::tcsetattr (fd, TCSANOW, &settings);
-    }
+        termios raw {};
+        cfmakeraw (&raw);
+        int master = -1;
 
-    ~RawLink() { ::close (fd); }
-
-    std::unique_ptr<VeltraneClientResponse> exchange (VeltraneClientRequest& request)
-    {
-        frame.reset();
-        request.write (frame);
-        auto* bytes = static_cast<const char*> (frame.getData());
-        auto remaining = frame.getDataSize();
-
-        while (remaining > 0)
-        {
-            const auto n = ::write (fd, bytes, remaining);
-            if (n <= 0)
-                return nullptr;
-            bytes += n;
-            remaining -= (size_t) n;
-        }
-
-        std::unique_ptr<ReceivedMessage> answer;
-
-        while (answer == nullptr)
-        {
-            if (! waitForAnswer())
-                return nullptr;
-
-            const auto n = ::read (fd, buffer, sizeof (buffer));
-            if (n <= 0)
-                return nullptr;
-
-            cutter.cut (buffer, (size_t) n, [&] (std::unique_ptr<ReceivedMessage> m) { answer = std::move (m); });
-        }
-
-        const auto id = answer->readShort();
-        answer->readInt();
-        return createResponse (id, std::move (answer));
-    }
-
-    bool sendFile (const juce::File& local, const juce::String& remote)
-    {
-        FileOpenRequest open (remote, 0);
-        auto opened = exchange (open);
-        auto* handle = dynamic_cast<FileOpenResponse*> (opened.get());
-        if (handle == nullptr)
+        if (openpty (&master, &fd, nullptr, &raw, nullptr) != 0)
             return false;
 
-        juce::FileInputStream input (local);
-        FileWriteRequest write (handle->getHandle(), input);
+        peer = ::fork();
 
-        while (input.getPosition() < input.getTotalLength())
+        if (peer == 0)
         {
-            if (exchange (write) == nullptr)
-                return false;
-            write.takeNextSerialNumber();
+            ::close (fd);
+            runPeer (master);
         }
 
-        FileCloseRequest close (handle->getHandle());
-        return exchange (close) != nullptr;
+        ::close (master);
+        return peer > 0;
     }
 
-    bool getFile (const juce::String& remote, const juce::File& local)
+    ~Ceiling()
     {
-        FileOpenRequest open (remote, 1);
-        auto opened = exchange (open);
-        auto* handle = dynamic_cast<FileOpenResponse*> (opened.get());
-        if (handle == nullptr)
-            return false;
+        if (fd >= 0)
+            ::close (fd);
 
-        local.deleteFile();
-        juce::FileOutputStream output (local, 0x8000);
-        FileReadRequest read (handle->getHandle(), maxFileBlockSize);
+        if (peer > 0)
+            ::waitpid (peer, nullptr, 0);
+    }
 
-        while (output.getPosition() < handle->getSize())
+    bool send (int blocks)
+    {
+        std::vector<char> frame ((size_t) frameSize, 'y');
+        char ack[10];
+
+        for (int i = 0; i < blocks; ++i)
         {
-            auto answer = exchange (read);
-            auto* block = dynamic_cast<FileReadResponse*> (answer.get());
-            if (block == nullptr || block->getCount() <= 0)
+            putHeader (frame.data(), 0x000E, frameSize - 6, serial++);
+            if (! writeExactly (fd, frame.data(), frame.size()) || ! readExactly (fd, ack, sizeof (ack)))
                 return false;
-            output.write (block->getData(), (size_t) block->getCount());
-            read.takeNextSerialNumber();
         }
 
-        FileCloseRequest close (handle->getHandle());
-        return exchange (close) != nullptr;
+        return true;
+    }
+
+    bool get (int blocks)
+    {
+        std::vector<char> answer ((size_t) frameSize);
+        char request[22] = {};
+
+        for (int i = 0; i < blocks; ++i)
+        {
+            putHeader (request, 0x000C, 16, serial++);
+            request[18] = (char) (blockSize & 0xff);
+            request[19] = (char) (blockSize >> 8);
+
+            if (! writeExactly (fd, request, sizeof (request)) || ! readExactly (fd, answer.data(), 6))
+                return false;
+
+            const auto length = juce::ByteOrder::littleEndianInt (answer.data() + 2);
+
+            if (length > (juce::uint32) frameSize - 6 || ! readExactly (fd, answer.data() + 6, length))
+                return false;
+        }
+
+        return true;
+    }
+
+    pid_t getPeer() const noexcept { return peer; }
+
+private:
+    int fd = -1;
+    pid_t peer = -1;
+    juce::int32 serial = 0;
+};
+
+//==============================================================================
+/** A separate process that keeps one core busy until it is destroyed. */
+class BusyCore
+{
+public:
+    BusyCore()
+    {
+        pid = ::fork();
+
+        if (pid == 0)
+            for (volatile unsigned spin = 0;; spin = spin + 1) {}
+    }
+
+    ~BusyCore()
+    {
+        if (pid > 0)
+        {
+            ::kill (pid, SIGKILL);
+            ::waitpid (pid, nullptr, 0);
+        }
     }
 
 private:
-    bool waitForAnswer()
-    {
-        pollfd readable { fd, POLLIN, 0 };
-        return ::poll (&readable, 1, 5000) > 0;
-    }
-
-    int fd = -1;
-    juce::MemoryOutputStream frame;
-    FrameCutter cutter;
-    char buffer[16384];
+    pid_t pid = -1;
 };
 
 void writePattern (const juce::File& file, juce::int64 size)
@@ -186,43 +298,207 @@ void writePattern (const juce::File& file, juce::int64 size)
     }
 }
 
-void report (const char* what, const Measurement& client, const Measurement& raw, double mib)
+struct Spread
 {
-    const auto clientRate = mib / client.seconds, rawRate = mib / raw.seconds;
-    std::printf ("%-4s client %8.2f MiB/s   raw loop %8.2f MiB/s   ratio %.3f   client CPU %.4f s/MiB   raw CPU %.4f s/MiB\n",
-                 what, clientRate, rawRate, clientRate / rawRate, client.cpuSeconds / mib, raw.cpuSeconds / mib);
+    double median = 0, low = 0, high = 0;
+};
+
+Spread spreadOf (std::vector<double> values)
+{
+    std::sort (values.begin(), values.end());
+    const auto n = values.size();
+    const auto median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return { median, values.front(), values.back() };
+}
+
+struct Direction
+{
+    std::vector<double> clientRate, ceilingRate, rateRatio, clientCpu, ceilingCpu, cpuRatio;
+
+    void add (const Sample& client, const Sample& ceiling)
+    {
+        clientRate.push_back (client.mibPerSecond);
+        ceilingRate.push_back (ceiling.mibPerSecond);
+        rateRatio.push_back (client.mibPerSecond / ceiling.mibPerSecond);
+        clientCpu.push_back (client.cpuPerMib);
+        ceilingCpu.push_back (ceiling.cpuPerMib);
+        cpuRatio.push_back (client.cpuPerMib / ceiling.cpuPerMib);
+    }
+};
+
+void printRow (const char* condition, const char* what, const Direction& d)
+{
+    const auto row = [] (const std::vector<double>& v, const char* format)
+    {
+        const auto s = spreadOf (v);
+        std::printf (format, s.median, s.low, s.high);
+    };
+
+    std::printf ("| %-5s | %-4s ", condition, what);
+    row (d.clientRate, "| %6.1f (%5.1f-%5.1f) ");
+    row (d.ceilingRate, "| %6.1f (%5.1f-%5.1f) ");
+    row (d.rateRatio, "| %5.2f (%4.2f-%4.2f) ");
+    row (d.clientCpu, "| %6.4f (%6.4f-%6.4f) ");
+    row (d.ceilingCpu, "| %6.4f (%6.4f-%6.4f) ");
+    row (d.cpuRatio, "| %4.2f (%4.2f-%4.2f) |\n");
+}
+
+struct Setup
+{
+    SimulatorProcess& simulator;
+    Ceiling& ceiling;
+    juce::File local, work;
+    int mib = 32, rounds = 7;
+};
+
+/** Alternated rounds of client and ceiling, each sending and getting the same amount. */
+void compare (Setup& setup, const char* condition, Direction& send, Direction& get)
+{
+    const auto blocks = (int) (((juce::int64) setup.mib << 20) / blockSize) + 1;
+    const auto mib = (double) setup.mib;
+    const auto simulatorPid = setup.simulator.getProcessId();
+
+    for (int round = 0; round < setup.rounds; ++round)
+    {
+        Sample clientSend, clientGet, ceilingSend, ceilingGet;
+
+        const auto runClient = [&]
+        {
+            VeltraneClient client;
+            SerialPort port (setup.simulator.getPtyPath(), SerialPortSettings {});
+            client.attachPort (&port);
+            const auto remote = "/mnt/nandfs/bench/client.bin";
+            const auto fetched = setup.work.getChildFile ("fetched.bin");
+            clientSend = measure (mib, simulatorPid, [&] { return client.sendFile (setup.local.getFullPathName(), remote) == 0; });
+            clientGet = measure (mib, simulatorPid, [&] { return client.getFile (remote, fetched.getFullPathName()) == 0; });
+            client.detachPort();
+
+            if (fetched.getSize() != setup.local.getSize())
+            {
+                std::fprintf (stderr, "the fetched file differs in size\n");
+                std::exit (1);
+            }
+        };
+
+        const auto runCeiling = [&]
+        {
+            ceilingSend = measure (mib, setup.ceiling.getPeer(), [&] { return setup.ceiling.send (blocks); });
+            ceilingGet = measure (mib, setup.ceiling.getPeer(), [&] { return setup.ceiling.get (blocks); });
+        };
+
+        if (round % 2 == 0) { runClient(); runCeiling(); }
+        else                { runCeiling(); runClient(); }
+
+        send.add (clientSend, ceilingSend);
+        get.add (clientGet, ceilingGet);
+        std::fprintf (stderr, "%s round %d: send %.1f vs %.1f MiB/s, get %.1f vs %.1f MiB/s\n", condition, round + 1,
+                      clientSend.mibPerSecond, ceilingSend.mibPerSecond, clientGet.mibPerSecond, ceilingGet.mibPerSecond);
+    }
+}
+
+/** Lists folders holding entries names in all (at most 500 a folder, which fit one listing
+    frame) and asks for every listed entry's information. Prints the time per entry. */
+void listEntries (SimulatorProcess& simulator, const juce::File& root, int entries)
+{
+    constexpr int perFolder = 500;
+    const auto base = root.getChildFile ("mnt/nandfs/bench/list" + juce::String (entries));
+    juce::StringArray folders;
+
+    for (int i = 0; i < entries; ++i)
+    {
+        const auto folder = "f" + juce::String (i / perFolder);
+        if (i % perFolder == 0)
+        {
+            base.getChildFile (folder).createDirectory();
+            folders.add (folder);
+        }
+        base.getChildFile (folder).getChildFile ("e" + juce::String (i % perFolder).paddedLeft ('0', 3)).replaceWithText ("x");
+    }
+
+    VeltraneClient client;
+    SerialPort port (simulator.getPtyPath(), SerialPortSettings {});
+    client.attachPort (&port);
+    const auto remoteBase = "/mnt/nandfs/bench/list" + juce::String (entries) + "/";
+    int listed = 0;
+    const auto start = secondsNow();
+
+    for (auto& folder : folders)
+    {
+        juce::StringArray names;
+
+        if (client.getFolderContents (remoteBase + folder, &names, nullptr) != 0)
+            std::exit (1);
+
+        for (auto& name : names)
+        {
+            FileSystemEntryInfo info;
+            if (client.getRemoteEntryInfo (remoteBase + folder + "/" + name, false, info) != 0)
+                std::exit (1);
+            ++listed;
+        }
+    }
+
+    const auto seconds = secondsNow() - start;
+    client.detachPort();
+    std::printf ("listing: %d entries listed in %d folders, with their information: %.1f ms, %.1f us per entry\n",
+                 listed, folders.size(), seconds * 1000.0, seconds * 1e6 / juce::jmax (1, listed));
+}
+
+int option (int argc, char** argv, const char* name, int fallback)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const juce::String argument (argv[i]);
+
+        if (argument == name && i + 1 < argc)
+            return juce::String (argv[i + 1]).getIntValue();
+
+        if (argument.startsWith (juce::String (name) + "="))
+            return argument.fromFirstOccurrenceOf ("=", false, false).getIntValue();
+    }
+
+    return fallback;
+}
+
+juce::String textOption (int argc, char** argv, const char* name, const char* fallback)
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const juce::String argument (argv[i]);
+
+        if (argument == name && i + 1 < argc)
+            return argv[i + 1];
+
+        if (argument.startsWith (juce::String (name) + "="))
+            return argument.fromFirstOccurrenceOf ("=", false, false);
+    }
+
+    return fallback;
 }
 } // namespace
 
 int main (int argc, char** argv)
 {
+    // Forked first, before anything else runs: the ceiling's peer process.
+    Ceiling ceiling;
+
+    if (! ceiling.start())
+    {
+        std::fprintf (stderr, "the ceiling's pty could not be made\n");
+        return 1;
+    }
+
     StandardErrorLogger logger;
     ILogger::install (&logger);
-    // "--mib N" or "--mib=N"
-    const auto option = [&] (const char* name, int fallback)
-    {
-        for (int i = 1; i < argc; ++i)
-        {
-            const juce::String argument (argv[i]);
 
-            if (argument == name && i + 1 < argc)
-                return juce::String (argv[i + 1]).getIntValue();
-
-            if (argument.startsWith (juce::String (name) + "="))
-                return argument.fromFirstOccurrenceOf ("=", false, false).getIntValue();
-        }
-
-        return fallback;
-    };
-
-    const auto mib = juce::jmax (1, option ("--mib", 64));
-    const auto entries = juce::jmax (1, option ("--entries", 1000));
+    bool withLoad = true;
+    for (int i = 1; i < argc; ++i)
+        if (juce::String (argv[i]) == "--no-load")
+            withLoad = false;
 
     const auto work = juce::File::createTempFile ("transfer-benchmark");
     const auto root = work.getChildFile ("device");
     root.getChildFile ("mnt/nandfs/bench").createDirectory();
-    const auto local = work.getChildFile ("local.bin");
-    writePattern (local, (juce::int64) mib << 20);
 
     SimulatorProcess simulator;
     if (! simulator.start ({ "--root", root.getFullPathName() }))
@@ -231,57 +507,37 @@ int main (int argc, char** argv)
         return 1;
     }
 
-    std::printf ("%d MiB in %u-byte blocks over %s\n", mib, (unsigned) maxFileBlockSize, simulator.getPtyPath().toRawUTF8());
+    Setup setup { simulator, ceiling, work.getChildFile ("local.bin"), work,
+                  juce::jmax (1, option (argc, argv, "--mib", 32)), juce::jmax (1, option (argc, argv, "--rounds", 7)) };
+    writePattern (setup.local, (juce::int64) setup.mib << 20);
 
-    Measurement clientSend, clientGet, rawSend, rawGet;
+    Direction quietSend, quietGet, loadedSend, loadedGet;
+    compare (setup, "quiet", quietSend, quietGet);
+
+    if (withLoad)
     {
-        VeltraneClient client;
-        SerialPort port (simulator.getPtyPath(), SerialPortSettings {});
-        client.attachPort (&port);
-        clientSend = measure ([&] { return client.sendFile (local.getFullPathName(), "/mnt/nandfs/bench/client.bin") == 0; });
-        clientGet = measure ([&] { return client.getFile ("/mnt/nandfs/bench/client.bin", work.getChildFile ("client.bin").getFullPathName()) == 0; });
-        client.detachPort();
-    }
-    {
-        RawLink raw (simulator.getPtyPath());
-        rawSend = measure ([&] { return raw.sendFile (local, "/mnt/nandfs/bench/raw.bin"); });
-        rawGet = measure ([&] { return raw.getFile ("/mnt/nandfs/bench/raw.bin", work.getChildFile ("raw.bin")); });
+        BusyCore busy;
+        compare (setup, "load", loadedSend, loadedGet);
     }
 
-    report ("send", clientSend, rawSend, mib);
-    report ("get", clientGet, rawGet, mib);
+    std::printf ("\n%d MiB each way, %d-byte blocks, %d alternated rounds; medians (min-max)\n\n", setup.mib, blockSize, setup.rounds);
+    std::printf ("| cond. | dir. | client MiB/s        | ceiling MiB/s       | client/ceiling    | client CPU s/MiB        | ceiling CPU s/MiB       | CPU ratio        |\n");
+    std::printf ("|---|---|---|---|---|---|---|---|\n");
+    printRow ("quiet", "send", quietSend);
+    printRow ("quiet", "get", quietGet);
 
-    if (work.getChildFile ("client.bin").getSize() != local.getSize())
-        std::printf ("WARNING: the fetched file differs in size\n");
-
-    const auto folder = root.getChildFile ("mnt/nandfs/bench/many");
-    folder.createDirectory();
-    for (int i = 0; i < entries; ++i)
-        folder.getChildFile ("e" + juce::String (i).paddedLeft ('0', 3)).replaceWithText ("x");   // short: 1000 names fit one listing
-
+    if (withLoad)
     {
-        VeltraneClient client;
-        SerialPort port (simulator.getPtyPath(), SerialPortSettings {});
-        client.attachPort (&port);
-        juce::StringArray names;
-        const auto listing = measure ([&]
-        {
-            if (client.getFolderContents ("/mnt/nandfs/bench/many", &names, nullptr) != 0)
-                return false;
-            for (auto& name : names)
-            {
-                FileSystemEntryInfo info;
-                if (client.getRemoteEntryInfo ("/mnt/nandfs/bench/many/" + name, false, info) != 0)
-                    return false;
-            }
-            return true;
-        });
-        client.detachPort();
-        std::printf ("list %d entries with their information: %.1f ms, %.1f us per entry\n",
-                     names.size(), listing.seconds * 1000.0, listing.seconds * 1e6 / juce::jmax (1, names.size()));
+        printRow ("load", "send", loadedSend);
+        printRow ("load", "get", loadedGet);
     }
 
-    std::printf ("peak RSS %ld KiB\n", peakResidentKiB());
+    std::printf ("\n");
+
+    for (auto& count : juce::StringArray::fromTokens (textOption (argc, argv, "--entries", "1000,10000"), ",", ""))
+        if (count.getIntValue() > 0)
+            listEntries (simulator, root, count.getIntValue());
+
     simulator.stop();
     work.deleteRecursively();
     ILogger::uninstall (&logger);

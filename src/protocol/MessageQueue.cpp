@@ -1,4 +1,10 @@
 #include "protocol/MessageQueue.h"
+#include "protocol/WaitClock.h"
+
+MessageQueue::MessageQueue (int maximumFrames)
+    : capacity (juce::jmax (1, maximumFrames))
+{
+}
 
 MessageQueue::~MessageQueue()
 {
@@ -9,9 +15,22 @@ void MessageQueue::push (std::unique_ptr<ReceivedMessage> message)
 {
     auto* record = message.release();
     record->next = nullptr;
+    std::unique_ptr<ReceivedMessage> dropped;
 
     {
-        const juce::ScopedLock sl (listLock);
+        const juce::ScopedLock sl (lock);
+
+        if (count == capacity)
+        {
+            dropped.reset (head);
+            head = head->next;
+            dropped->next = nullptr;
+            --count;
+            ++droppedInOverflow;
+
+            if (head == nullptr)
+                tail = nullptr;
+        }
 
         if (tail == nullptr)
             head = record;
@@ -19,86 +38,48 @@ void MessageQueue::push (std::unique_ptr<ReceivedMessage> message)
             tail->next = record;
 
         tail = record;
+        ++count;
     }
 
-    const juce::ScopedLock sl (countLock);
-    ++count;
+    // Signalled after the lock is released, so that the woken thread doesn't block on it.
     available.signal();
-}
-
-bool MessageQueue::tryTakeUnit()
-{
-    const juce::ScopedLock sl (countLock);
-
-    if (count == 0)
-        return false;
-
-    --count;
-    return true;
-}
-
-bool MessageQueue::takeUnit (int timeoutMs)
-{
-    if (tryTakeUnit())
-        return true;
-
-    if (timeoutMs == 0)
-        return false;
-
-    // A device answers a request within a few hundred microseconds: looking again for that
-    // long saves the wake-up of a sleeping thread on every exchange.
-    const auto spinEnd = juce::Time::getHighResolutionTicks() + juce::Time::secondsToHighResolutionTicks (spinSeconds);
-
-    while (juce::Time::getHighResolutionTicks() < spinEnd)
-        if (tryTakeUnit())
-            return true;
-
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-
-    for (;;)
-    {
-        {
-            const juce::ScopedLock sl (countLock);
-
-            if (count > 0)
-            {
-                --count;
-                return true;
-            }
-
-            // push signals while it holds the lock, so no signal of an earlier unit can
-            // arrive after this reset.
-            available.reset();
-        }
-
-        const auto now = juce::Time::getMillisecondCounter();
-
-        if (now >= deadline)
-            return false;
-
-        available.wait ((int) (deadline - now));
-    }
 }
 
 std::unique_ptr<ReceivedMessage> MessageQueue::pop (int timeoutMs)
 {
-    if (! takeUnit (timeoutMs))
-        return nullptr;
+    WaitClock::Deadline deadline (timeoutMs);
 
-    const juce::ScopedLock sl (listLock);
-    auto* record = head;
-
-    if (record != nullptr)
+    for (;;)
     {
-        head = record->next;
+        {
+            const juce::ScopedLock sl (lock);
 
-        if (head == nullptr)
-            tail = nullptr;
+            if (auto* record = head)
+            {
+                head = record->next;
+                record->next = nullptr;
+                --count;
 
-        record->next = nullptr;
+                if (head == nullptr)
+                {
+                    tail = nullptr;
+                    endOverflow();
+                }
+
+                return std::unique_ptr<ReceivedMessage> (record);
+            }
+
+            // Any signal from now on belongs to a push that comes after this look.
+            available.reset();
+        }
+
+        const auto remaining = deadline.remainingMs();
+
+        if (remaining == 0)
+            return nullptr;
+
+        available.wait (remaining);
     }
-
-    return std::unique_ptr<ReceivedMessage> (record);
 }
 
 void MessageQueue::clear()
@@ -106,14 +87,11 @@ void MessageQueue::clear()
     ReceivedMessage* record;
 
     {
-        const juce::ScopedLock sl (listLock);
+        const juce::ScopedLock sl (lock);
         record = head;
         head = tail = nullptr;
-    }
-
-    {
-        const juce::ScopedLock sl (countLock);
         count = 0;
+        endOverflow();
     }
 
     while (record != nullptr)
@@ -121,4 +99,22 @@ void MessageQueue::clear()
         std::unique_ptr<ReceivedMessage> doomed (record);
         record = record->next;
     }
+}
+
+int MessageQueue::size() const
+{
+    const juce::ScopedLock sl (lock);
+    return count;
+}
+
+void MessageQueue::endOverflow() noexcept
+{
+    droppedInEndedOverflows += droppedInOverflow;
+    droppedInOverflow = 0;
+}
+
+juce::int64 MessageQueue::takeDroppedFrames()
+{
+    const juce::ScopedLock sl (lock);
+    return std::exchange (droppedInEndedOverflows, (juce::int64) 0);
 }

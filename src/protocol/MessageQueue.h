@@ -4,41 +4,51 @@
 
 #include <memory>
 
-/** A first-in first-out queue of complete frames with a counting wait. One thread pushes
-    (the serial reader), one thread pops (the thread waiting for the frames). The list and
-    the count have locks of their own, never held together. A pop that finds nothing looks
-    again for a fraction of a millisecond before it sleeps. */
+/** A bounded first-in first-out queue of complete frames with a waiting pop. One thread
+    pushes (the serial reader), one thread pops (the thread waiting for the frames).
+
+    A push into a full queue drops the oldest frame, so that a device that sends faster
+    than the frames are taken can't grow memory without bound. The pusher never logs (it
+    is the serial reader, which must not wait for the log); the drops are counted, and
+    the consumer's side reports them once the queue has been emptied again. */
 class MessageQueue
 {
 public:
-    MessageQueue() = default;
+    explicit MessageQueue (int capacity);
 
     /** Destroys the frames still queued. */
     ~MessageQueue();
 
-    /** Appends a frame and wakes a waiting pop. Never blocks for long. */
+    /** Appends a frame, dropping the oldest one when the queue is full, and wakes a
+        waiting pop. Never blocks for long. */
     void push (std::unique_ptr<ReceivedMessage> message);
 
-    /** Takes the oldest frame, waiting up to timeoutMs for one (0 only looks).
-        Returns nullptr when none came in time. */
+    /** Takes the oldest frame, waiting up to timeoutMs for one (0 only looks). Returns
+        nullptr when none came in time. The wait sleeps; it doesn't spin. */
     std::unique_ptr<ReceivedMessage> pop (int timeoutMs);
 
     /** Destroys every queued frame without waiting. */
     void clear();
 
+    /** The number of frames queued now. */
+    int size() const;
+
+    int getCapacity() const noexcept { return capacity; }
+
+    /** The number of frames dropped because the queue was full, in overflows that have
+        ended (the queue has been emptied since); counted once: the call resets it. */
+    juce::int64 takeDroppedFrames();
+
 private:
-    /** Takes one unit of the count, waiting for a push when there is none. */
-    bool takeUnit (int timeoutMs);
-    bool tryTakeUnit();
+    void endOverflow() noexcept;
 
-    static constexpr double spinSeconds = 0.0002;
-
-    juce::WaitableEvent available;   // auto-reset
-    juce::CriticalSection countLock;
-    int count = 0;
-    juce::CriticalSection listLock;
+    const int capacity;
+    juce::WaitableEvent available;   // auto-reset; may be left signalled: pop looks again
+    juce::CriticalSection lock;      // guards everything below
     ReceivedMessage* head = nullptr;
     ReceivedMessage* tail = nullptr;
+    int count = 0;
+    juce::int64 droppedInOverflow = 0, droppedInEndedOverflows = 0;
 
     JUCE_DECLARE_NON_COPYABLE (MessageQueue)
 };

@@ -3,14 +3,11 @@
 
 #include <cstdio>
 
-ReceivedMessage::ReceivedMessage()
-    : buffer ((size_t) maxFrameSize, true)
-{
-}
+ReceivedMessage::ReceivedMessage() = default;
 
 juce::uint16 ReceivedMessage::storedMessageId() const noexcept
 {
-    return juce::ByteOrder::littleEndianShort (buffer.get());
+    return juce::ByteOrder::littleEndianShort (header);
 }
 
 bool ReceivedMessage::isNotification() const noexcept
@@ -35,7 +32,7 @@ int ReceivedMessage::append (const void* data, int count)
     if (! headerValid)
     {
         const int k = juce::jmin (count, headerSize - receivedCount);
-        memcpy (buffer + receivedCount, bytes, (size_t) k);
+        memcpy (header + receivedCount, bytes, (size_t) k);
         receivedCount += k;
         taken = k;
 
@@ -51,7 +48,7 @@ int ReceivedMessage::append (const void* data, int count)
             headerValid = false;
         }
 
-        payloadLength = juce::ByteOrder::littleEndianInt (buffer + 2);
+        payloadLength = juce::ByteOrder::littleEndianInt (header + 2);
 
         if (payloadLength > maxPayloadLength)
         {
@@ -66,6 +63,10 @@ int ReceivedMessage::append (const void* data, int count)
             reset();
             return k;
         }
+
+        // Sized to this frame: a babbling device sending short frames costs little memory.
+        buffer.malloc ((size_t) headerSize + payloadLength);
+        memcpy (buffer.get(), header, (size_t) headerSize);
     }
 
     const int wanted = (int) payloadLength + headerSize - receivedCount;
@@ -102,7 +103,7 @@ juce::uint8 ReceivedMessage::readByte()
     if (! canRead (1))
         return 0;
 
-    return buffer[readPosition++];
+    return getData()[readPosition++];
 }
 
 bool ReceivedMessage::readBool()
@@ -115,7 +116,7 @@ juce::uint16 ReceivedMessage::readShort()
     if (! canRead (2))
         return 0;
 
-    const auto value = juce::ByteOrder::littleEndianShort (buffer + readPosition);
+    const auto value = juce::ByteOrder::littleEndianShort (getData() + readPosition);
     readPosition += 2;
     return value;
 }
@@ -125,7 +126,7 @@ juce::int32 ReceivedMessage::readInt()
     if (! canRead (4))
         return 0;
 
-    const auto value = (juce::int32) juce::ByteOrder::littleEndianInt (buffer + readPosition);
+    const auto value = (juce::int32) juce::ByteOrder::littleEndianInt (getData() + readPosition);
     readPosition += 4;
     return value;
 }
@@ -135,7 +136,7 @@ juce::int64 ReceivedMessage::readInt64()
     if (! canRead (8))
         return 0;
 
-    const auto value = (juce::int64) juce::ByteOrder::littleEndianInt64 (buffer + readPosition);
+    const auto value = (juce::int64) juce::ByteOrder::littleEndianInt64 (getData() + readPosition);
     readPosition += 8;
     return value;
 }
@@ -145,7 +146,7 @@ const juce::uint8* ReceivedMessage::readBytes (juce::int64 count)
     if (! canRead (count))
         return nullptr;
 
-    auto* start = buffer + readPosition;
+    auto* start = getData() + readPosition;
     readPosition += (int) count;
     return start;
 }

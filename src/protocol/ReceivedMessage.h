@@ -29,6 +29,10 @@ public:
     /** True for the ids that the device sends on its own: 0x8000-0x8002, 0x8005, 0x8006. */
     bool isNotification() const noexcept;
 
+    /** True when the payload is long enough to start with a serial number (4 bytes), as
+        every response's does. */
+    bool hasSerialNumber() const noexcept     { return complete && payloadLength >= 4; }
+
     /** Forgets the frame: nothing received, nothing read. */
     void reset() noexcept;
 
@@ -55,7 +59,7 @@ public:
     int getReadPosition() const noexcept      { return readPosition; }
     int getReceivedCount() const noexcept     { return receivedCount; }
     juce::uint32 getPayloadLength() const noexcept { return payloadLength; }
-    const juce::uint8* getData() const noexcept { return buffer.get(); }
+    const juce::uint8* getData() const noexcept { return buffer != nullptr ? buffer.get() : header; }
 
     /** Link to the following record while the record waits in a MessageQueue. */
     ReceivedMessage* next = nullptr;
@@ -64,6 +68,9 @@ private:
     bool canRead (juce::int64 count) noexcept;
     juce::uint16 storedMessageId() const noexcept;
 
+    // The header is collected here; once it has passed its checks, buffer is allocated to
+    // the size of the whole frame it announces, and holds the header followed by the payload.
+    juce::uint8 header[headerSize] = {};
     juce::HeapBlock<juce::uint8> buffer;
     int readPosition = 0;
     int receivedCount = 0;

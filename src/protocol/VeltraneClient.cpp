@@ -1,5 +1,6 @@
 #include "protocol/VeltraneClient.h"
 #include "protocol/VeltraneNotifications.h"
+#include "protocol/WaitClock.h"
 #include "app/ILogger.h"
 #include "transport/SerialPortStreams.h"
 
@@ -7,6 +8,14 @@ namespace
 {
 // How long destruction waits for "VeltraneClientThread"; it normally ends within 100 ms.
 constexpr int threadStopTimeoutMs = 2000;
+
+// How often "VeltraneClientThread" looks for discarded frames to report.
+constexpr int discardReportIntervalMs = 100;
+
+juce::String framesText (juce::int64 count, const char* singular, const char* plural)
+{
+    return juce::String (count) + " " + (count == 1 ? singular : plural);
+}
 
 juce::String malformedLine (int messageId, juce::uint32 payloadLength)
 {
@@ -89,6 +98,8 @@ int VeltraneClient::sendRequest (VeltraneClientRequest& request)
         return -1;
     }
 
+    // From before the request leaves, its answer is let through (see routeFrame).
+    awaitingResponse = true;
     request.write (*outputStream);
     outputStream->flush();
     return 0;
@@ -114,6 +125,16 @@ std::unique_ptr<VeltraneClientResponse> VeltraneClient::receiveResponse (Veltran
 
 std::unique_ptr<VeltraneClientResponse> VeltraneClient::sendRequestAndWait (VeltraneClientRequest& request, int timeoutMs)
 {
+    // Before this request's own lines, so that the log tells what came unasked.
+    reportDiscardedFrames (true);
+
+    // Once the wait has ended, whatever comes answers no request.
+    struct EndOfWait
+    {
+        ~EndOfWait() { flag = false; }
+        std::atomic<bool>& flag;
+    } endOfWait { awaitingResponse };
+
     if (sendRequest (request) != 0)
     {
         logLine ("Send Failed.");
@@ -121,13 +142,11 @@ std::unique_ptr<VeltraneClientResponse> VeltraneClient::sendRequestAndWait (Velt
     }
 
     const auto serial = request.getSerialNumber();
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    WaitClock::Deadline deadline (timeoutMs);
 
     for (;;)
     {
-        const auto now = juce::Time::getMillisecondCounter();
-        const auto remaining = deadline > now ? (int) (deadline - now) : 0;
-        auto response = receiveResponse (request, remaining);
+        auto response = receiveResponse (request, deadline.remainingMs());
 
         if (response == nullptr)
         {
@@ -209,19 +228,76 @@ void VeltraneClient::changeListenerCallback (juce::ChangeBroadcaster* source)
 
         frameCutter.cut (chunk, (size_t) count, [this] (std::unique_ptr<ReceivedMessage> message)
         {
-            if (message->isNotification())
-                notificationQueue.push (std::move (message));
-            else
-                responseQueue.push (std::move (message));
+            routeFrame (std::move (message));
         });
     }
 }
 
+void VeltraneClient::routeFrame (std::unique_ptr<ReceivedMessage> message)
+{
+    if (message->isNotification())
+    {
+        notificationQueue.push (std::move (message));
+        return;
+    }
+
+    // A response without a serial number, or one that comes while no request waits, can
+    // answer no request: queued, it would fail the next one.
+    if (! message->hasSerialNumber() || ! awaitingResponse)
+    {
+        ++strayFrames;
+        return;
+    }
+
+    responseQueue.push (std::move (message));
+}
+
+void VeltraneClient::reportDiscardedFrames (bool evenWhileComing)
+{
+    juce::int64 strays = 0;
+
+    {
+        const juce::ScopedLock sl (reportLock);
+        const auto counted = strayFrames.load();
+
+        if (counted > strayFramesReported && (evenWhileComing || counted == strayFramesAtLastLook))
+        {
+            strays = counted - strayFramesReported;
+            strayFramesReported = counted;
+        }
+
+        strayFramesAtLastLook = counted;
+    }
+
+    if (strays > 0)
+        logLine ("Discarded " + framesText (strays, "stray frame", "stray frames") + " from the device.");
+
+    if (const auto dropped = notificationQueue.takeDroppedFrames())
+        logLine ("Dropped " + framesText (dropped, "notification", "notifications")
+                 + " from the device: more came than could be handled.");
+
+    if (const auto dropped = responseQueue.takeDroppedFrames())
+        logLine ("Dropped " + framesText (dropped, "response", "responses")
+                 + " from the device: more came than could be handled.");
+}
+
 void VeltraneClient::run()
 {
+    auto nextReport = WaitClock::nowMs() + discardReportIntervalMs;
+
     while (! threadShouldExit())
+    {
         if (auto message = notificationQueue.pop (100))
             dispatchNotification (std::move (message));
+
+        const auto now = WaitClock::nowMs();
+
+        if (now >= nextReport || nextReport - now > discardReportIntervalMs)
+        {
+            reportDiscardedFrames (false);
+            nextReport = WaitClock::nowMs() + discardReportIntervalMs;
+        }
+    }
 }
 
 void VeltraneClient::dispatchNotification (std::unique_ptr<ReceivedMessage> message)

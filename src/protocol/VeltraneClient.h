@@ -125,6 +125,14 @@ public:
     /** Decodes a notification and hands it to the listeners (on "VeltraneClientThread"). */
     void dispatchNotification (std::unique_ptr<ReceivedMessage> message);
 
+    /** The number of stray frames received so far: responses too short to hold a serial
+        number, or that came while no request was waiting. */
+    juce::int64 getStrayFrameCount() const noexcept { return strayFrames.load(); }
+
+    /** How many frames each queue holds at most; beyond that the oldest are dropped. */
+    static constexpr int notificationQueueCapacity = 1024;
+    static constexpr int responseQueueCapacity = 64;
+
 private:
     void run() override;
     void releaseStreams();
@@ -133,17 +141,31 @@ private:
     int sendFolderTree (const juce::File& localFolder, const juce::String& remotePath);
     int getFolderTree (const juce::String& remotePath, const juce::File& localParent,
                        const juce::String& name, int depth);
+    void routeFrame (std::unique_ptr<ReceivedMessage> message);
+
+    /** Logs, one line each, the stray frames and the frames the full queues dropped since
+        the last report. The reader thread only counts them: it must not wait for the log.
+        Unless evenWhileComing, stray frames are reported only once none has come since the
+        previous look, so that a babbling device costs one line, not one per look. */
+    void reportDiscardedFrames (bool evenWhileComing);
 
     SerialPort* port = nullptr;
     std::unique_ptr<SerialPortInputStream> inputStream;
     std::unique_ptr<SerialPortOutputStream> outputStream;
     FrameCutter frameCutter;
-    MessageQueue notificationQueue;
-    MessageQueue responseQueue;
+    MessageQueue notificationQueue { notificationQueueCapacity };
+    MessageQueue responseQueue { responseQueueCapacity };
     juce::Array<IVeltraneClientListener*> listeners;
     TransferProgress* progress = nullptr;
     TransferProgress noProgress;
     bool cancelLogged = false;
+
+    // Set by sendRequest, cleared when sendRequestAndWait's wait ends: a response that
+    // comes at any other time answers nothing and is dropped by the reader as a stray frame.
+    std::atomic<bool> awaitingResponse { false };
+    std::atomic<juce::int64> strayFrames { 0 };    // counted by the reader thread, never reset
+    juce::CriticalSection reportLock;
+    juce::int64 strayFramesReported = 0, strayFramesAtLastLook = 0;   // guarded by reportLock
 
     JUCE_DECLARE_NON_COPYABLE (VeltraneClient)
 };

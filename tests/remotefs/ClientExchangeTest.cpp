@@ -1,4 +1,5 @@
 #include "remotefs/ClientSession.h"
+#include "protocol/WaitClock.h"
 
 
 namespace
@@ -34,6 +35,17 @@ struct RecordingListener : IVeltraneClientListener
     juce::CriticalSection lock;
     juce::StringArray calls, threads;
 };
+/** Makes the protocol's clock read 20 ms before the 32-bit millisecond counter wraps. */
+struct ClockNearWrap
+{
+    ClockNearWrap()  { start = WaitClock::systemMs(); previous = WaitClock::setSource (&now); }
+    ~ClockNearWrap() { WaitClock::setSource (previous); }
+
+    static juce::int64 now() { return 0xffffffffLL - 20 + WaitClock::systemMs() - start; }
+
+    static inline juce::int64 start = 0;
+    WaitClock::Source previous = nullptr;
+};
 } // namespace
 
 using ClientExchange = ClientSession;
@@ -57,6 +69,16 @@ TEST_F (ClientExchange, ADroppedAnswerTimesOut)
     EXPECT_EQ (client.identifyDevice (identity), -1);
     EXPECT_EQ (lines(), linesOf ({ "Timeout on serial # " + serial,
                                              "Failed to get valid response to serial # " + serial }));
+}
+
+TEST_F (ClientExchange, AnAnswerThatComesAcrossTheClockWrapIsWaitedFor)
+{
+    connect ({ "WhoAmIRequest#1 delay 100" });
+    ClockNearWrap clock;
+    DeviceIdentity identity;
+
+    EXPECT_EQ (client.identifyDevice (identity), 0);
+    EXPECT_TRUE (lines().isEmpty()) << lines().joinIntoString ("\n");
 }
 
 TEST_F (ClientExchange, ALateAnswerIsDiscardedAndTheNextRequestGetsItsOwn)
