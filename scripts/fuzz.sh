@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang under ASan + UBSan and runs each one for a while
-# on its seeds in fuzz/corpus/TARGET (a working copy of each corpus grows in build-fuzz/):
+# Builds the libFuzzer targets with clang under ASan + UBSan (optimised, for more runs a
+# second) and runs each one for a while on its seeds in fuzz/corpus/TARGET (a working copy
+# of each corpus grows in build-fuzz/):
 #   receiver   the host's receiver, response decoding and notification dispatch
 #   request    the device simulator's request decoding
 # Exits non-zero when a target finds a crash (the input is kept in build-fuzz/crashes/).
@@ -12,7 +13,7 @@ targets=(${FUZZ_TARGETS:-receiver request})
 seconds=$(( ${FUZZ_SECONDS:-60} / ${#targets[@]} ))
 [ "$seconds" -ge 1 ] || seconds=1
 
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DUSB_SANITIZE=address -DUSB_BUILD_FUZZERS=ON -DUSB_BUILD_GUI=OFF \
       -DUSB_BUILD_TESTS=OFF -DUSB_BUILD_TOOLS=ON >/dev/null
