@@ -29,7 +29,7 @@ for target in "${targets[@]}"; do
     if "./build-fuzz/fuzz/${target}_fuzzer" -max_total_time="$seconds" -max_len=65536 \
            -artifact_prefix="build-fuzz/crashes/$target-" -print_final_stats=1 "$work" \
            > "build-fuzz/$target.log" 2>&1; then
-        grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::average_exec_per_sec)' "build-fuzz/$target.log" || true
+        grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::average_exec_per_sec)' "build-fuzz/$target.log" || true
     else
         status=1
         tail -n 40 "build-fuzz/$target.log"
