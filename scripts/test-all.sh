@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the native build (warnings are errors) with its
-# unit, GUI and end-to-end tests, the core, client and simulator tests under
-# AddressSanitizer + UBSan, a short
-# fuzzing run, and the Windows build under Wine. Exits non-zero when anything fails.
-#   FUZZ_SECONDS=60   how long the fuzzer runs
+# unit, GUI and end-to-end tests; all of them again under AddressSanitizer + UBSan; the
+# core, client and simulator tests under ThreadSanitizer; a short fuzzing run; and the
+# Windows build under Wine. Exits non-zero when anything fails.
+#   FUZZ_SECONDS=60   how long the fuzz targets run, together
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -30,16 +30,27 @@ native() {
     (cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2 --timeout 300)
 }
 
-sanitized() {
-    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUSB_SANITIZE=ON \
-          -DUSB_BUILD_GUI=OFF -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null &&
+address_sanitized() {
+    cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUSB_SANITIZE=address \
+          -DUSB_BUILD_GUI=ON -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null &&
     cmake --build build-asan -j "$jobs" &&
-    (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    (cd build-asan &&
+     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2 --timeout 300)
+}
+
+thread_sanitized() {
+    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUSB_SANITIZE=thread \
+          -DUSB_BUILD_GUI=OFF -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null &&
+    cmake --build build-tsan -j "$jobs" --target core_tests client_tests simulator_tests &&
+    (cd build-tsan &&
+     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
         ctest --output-on-failure -j 2 --timeout 300)
 }
 
 step "native build and tests" native
-step "core tests under ASan and UBSan" sanitized
+step "all tests under ASan and UBSan" address_sanitized
+step "core, client and simulator tests under TSan" thread_sanitized
 step "fuzzing" bash scripts/fuzz.sh
 if [ -f scripts/windows-tests.sh ]; then
     step "Windows build and tests under Wine" bash scripts/windows-tests.sh

@@ -138,6 +138,24 @@ TEST_F (SimulatorFaults, RawBytesGoBeforeOrAfterTheAnswer)
     EXPECT_EQ (connection.receiveBytes (3), bytes ({ 1, 2, 3 }));
 }
 
+TEST_F (SimulatorFaults, BabbleSendsStrayHeadersAroundTheAnswer)
+{
+    start ({ "--rule", "WhoAmIRequest#1 babble before 2 0x0012", "--rule", "WhoAmIRequest#1 babble 100000" });
+
+    WhoAmIRequest whoAmI, next;
+    ASSERT_TRUE (connection.send (whoAmI));
+    EXPECT_EQ (connection.receiveBytes (12), bytes ({ 0x12, 0, 0, 0, 0, 0, 0x12, 0, 0, 0, 0, 0 }));
+    EXPECT_EQ (juce::ByteOrder::littleEndianShort (receiveRawFrame (connection).begin()), 0x0001);
+
+    const auto stray = connection.receiveBytes (600000);
+    ASSERT_EQ (stray.getSize(), 600000u);
+
+    for (size_t i = 0; i < stray.getSize(); ++i)
+        ASSERT_EQ ((int) (juce::uint8) stray[i], i % 6 == 0 ? 2 : 0) << "at byte " << i;
+
+    EXPECT_NE (connection.exchange<WhoAmIResponse> (next), nullptr);
+}
+
 TEST_F (SimulatorFaults, PiecesOfAnAnswerArriveApartAndStillMakeTheFrame)
 {
     start ({ "--rule", "WhoAmIRequest#1 split 6 600", "--rule", "WhoAmIRequest#2 chunk 1 20" });

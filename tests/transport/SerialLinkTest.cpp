@@ -179,14 +179,13 @@ TEST_F (SerialLinkTest, EachArrivalCallsTheListenerOnceBeforeTheNextRead)
     auto port = peer.openPortForReading (settings);
     SerialPortInputStream input (port.get());
     DrainingListener listener (input);
-    input.addChangeListener (&listener);
-    input.setNotifyOnData (true);
 
     juce::WaitableEvent firstCallStarted, secondChunkSent;
     std::atomic<juce::int64> queuedWhileFirstCallRan { -1 };
 
     // The first call holds the reader while more bytes arrive at the port: they must not
-    // be read until the call has returned.
+    // be read until the call has returned. Set before the listener is registered, since
+    // the reader thread calls it from then on.
     listener.duringCall = [&] (int callNumber)
     {
         if (callNumber != 1)
@@ -197,6 +196,9 @@ TEST_F (SerialLinkTest, EachArrivalCallsTheListenerOnceBeforeTheNextRead)
         juce::Thread::sleep (200);
         queuedWhileFirstCallRan = input.getTotalLength();
     };
+
+    input.addChangeListener (&listener);
+    input.setNotifyOnData (true);
 
     ASSERT_TRUE (peer.send ("first"));
     ASSERT_TRUE (firstCallStarted.wait (5000));

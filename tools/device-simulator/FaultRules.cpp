@@ -13,6 +13,9 @@ namespace
 {
 using Words = std::vector<std::string>;
 
+// babble keeps its frames in memory: 6 bytes each, at most 60 MB.
+constexpr juce::int64 maxBabbleFrames = 10000000;
+
 int hexDigitValue (char c) noexcept
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -315,6 +318,41 @@ bool parseAction (const Words& words, size_t at, bool atStart, std::function<voi
             error = "raw needs hex bytes";
             return false;
         }
+
+        apply = [before, bytes] (Faults& f) { (before ? f.before : f.after).push_back (bytes); };
+        return true;
+    }
+
+    if (name == "babble")
+    {
+        size_t first = 0;
+        bool before = false;
+
+        if (! arguments.empty() && (arguments[0] == "before" || arguments[0] == "after"))
+        {
+            before = arguments[0] == "before";
+            first = 1;
+        }
+
+        const auto usage = "babble [before|after] COUNT [ID]";
+        juce::int64 id = MessageId::successResponse;
+
+        if (arguments.size() < first + 1 || arguments.size() > first + 2)
+        {
+            error = std::string ("usage: ") + usage;
+            return false;
+        }
+
+        if (! parseInteger (arguments[first], 1, maxBabbleFrames, a, error)
+            || (arguments.size() == first + 2 && ! parseInteger (arguments[first + 1], 0, 0xFFFF, id, error)))
+            return false;
+
+        // COUNT frames of a header only: the id and a payload length of 0.
+        const auto header = FrameBuilder ((juce::uint16) id).getFrame();
+        juce::MemoryBlock bytes ((size_t) a * header.getSize());
+
+        for (size_t i = 0; i < (size_t) a; ++i)
+            bytes.copyFrom (header.getData(), (int) (i * header.getSize()), header.getSize());
 
         apply = [before, bytes] (Faults& f) { (before ? f.before : f.after).push_back (bytes); };
         return true;
