@@ -6,8 +6,8 @@
 // - every complete frame goes where the client sends it: notifications through
 //   dispatchNotification to a listener or the log, everything else through decodeResponse,
 //   which either decodes it inside the received bytes or rejects it with a log line;
-// - (with USB_FUZZ_TEXT_ROUND_TRIP) a device text decoded and encoded again gives back the
-//   bytes it was decoded from, up to the first zero byte.
+// - a device text decoded and encoded again gives back the bytes it was decoded from, up to
+//   the first zero byte.
 //
 // Input layout: the first byte seeds the chunk sizes (its lowest bit: small or large ones);
 // the rest is the byte stream.
@@ -20,14 +20,8 @@
 #include <cstdio>
 #include <vector>
 
-#ifndef USB_FUZZ_TEXT_ROUND_TRIP
- #define USB_FUZZ_TEXT_ROUND_TRIP 0
-#endif
-
 namespace
 {
-constexpr bool checkTextRoundTrip = USB_FUZZ_TEXT_ROUND_TRIP != 0;
-
 void check (bool condition, const char* what)
 {
     if (! condition)
@@ -195,10 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     check (pieces.frames == whole.frames, "different frames from a different cutting");
     check (pieces.partial == whole.partial, "a different partial frame from a different cutting");
 
-    if (checkTextRoundTrip)
-        for (const auto& frame : whole.frames)
-            checkTextRoundTripOf (frame.data() + ReceivedMessage::headerSize,
-                                  frame.size() - (size_t) ReceivedMessage::headerSize);
+    for (const auto& frame : whole.frames)
+        checkTextRoundTripOf (frame.data() + ReceivedMessage::headerSize,
+                              frame.size() - (size_t) ReceivedMessage::headerSize);
 
     return 0;
 }
