@@ -51,7 +51,12 @@ thread_sanitized() {
 step "native build and tests" native
 step "all tests under ASan and UBSan" address_sanitized
 step "core, client and simulator tests under TSan" thread_sanitized
+# The README's first command, headless: it must exit 0 when the demo worked.
+demo() { env -u DISPLAY bash scripts/run.sh > build/demo.log 2>&1 || { tail -n 30 build/demo.log; return 1; }; }
+
 step "fuzzing" bash scripts/fuzz.sh
+step "the headless demo (scripts/run.sh)" demo
+step "Debian package: build, lintian, install, run, remove" bash scripts/package.sh --install
 if [ -f scripts/windows-tests.sh ]; then
     step "Windows build and tests under Wine" bash scripts/windows-tests.sh
 fi
