@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the native build (warnings are errors) with its
 # unit, GUI and end-to-end tests; all of them again under AddressSanitizer + UBSan; the
-# core, client and simulator tests under ThreadSanitizer; a short fuzzing run; and the
-# Windows build under Wine. Exits non-zero when anything fails.
+# core, client and simulator tests under ThreadSanitizer; a short fuzzing run; the headless
+# demo; the Debian package (lintian, installed and run); and the Windows build under Wine.
+# Exits non-zero when anything fails.
 #   FUZZ_SECONDS=60   how long the fuzz targets run, together
 set -uo pipefail
 cd "$(dirname "$0")/.."
