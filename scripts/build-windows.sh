@@ -29,5 +29,7 @@ cp "$build/src/app/usb-file-utility.exe" "$dist/"
 cp "$build/src/cli/usb-file-utility-cli.exe" "$dist/"
 x86_64-w64-mingw32-strip "$dist/usb-file-utility.exe" "$dist/usb-file-utility-cli.exe"
 cp LICENSE "$dist/LICENSE.txt"
-(cd "$dist" && zip -q usb-file-utility-windows.zip usb-file-utility.exe usb-file-utility-cli.exe LICENSE.txt)
+# Windows' Notepad wants CR LF line ends.
+sed 's/$/\r/' packaging/windows/README.txt > "$dist/README.txt"
+(cd "$dist" && zip -q usb-file-utility-windows.zip usb-file-utility.exe usb-file-utility-cli.exe LICENSE.txt README.txt)
 echo "Built $dist/usb-file-utility.exe, $dist/usb-file-utility-cli.exe and $dist/usb-file-utility-windows.zip"

@@ -94,6 +94,15 @@ echo "--- usb-file-utility-cli.exe"
 bash tests/cli/windows-cli.sh "$wine" "$build/dist/usb-file-utility-cli.exe" "$simulator" || failed+=(usb-file-utility-cli)
 "$wineserver" -w
 
+echo "--- the zip"
+listing=$(unzip -Z1 "$build/dist/usb-file-utility-windows.zip" | sort | tr '\n' ' ')
+if [ "$listing" = "LICENSE.txt README.txt usb-file-utility-cli.exe usb-file-utility.exe " ]; then
+    echo "  ok: both programs, the licence and the README"
+else
+    echo "  FAILED: the zip holds $listing"
+    failed+=(zip)
+fi
+
 if [ ${#failed[@]} -gt 0 ]; then
     echo "Failed under Wine: ${failed[*]}" >&2
     exit 1

@@ -43,7 +43,9 @@ SerialPort::~SerialPort()
 bool SerialPort::open (const juce::String& portName)
 {
     close();
-    devicePath = "\\\\.\\" + portName;
+    // Ports above COM9 open only by their device path, so the tool adds it; a name already
+    // given in that form (\\.\COM10) is taken as it is.
+    devicePath = portName.startsWith ("\\\\.\\") ? portName : "\\\\.\\" + portName;
 
     const auto opened = CreateFileA (devicePath.toRawUTF8(), GENERIC_READ | GENERIC_WRITE,
                                      0,   // not shared: the port is ours alone

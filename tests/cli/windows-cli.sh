@@ -16,6 +16,7 @@ simulator_pid=""
 cleanup() {
     [ -n "$simulator_pid" ] && { kill "$simulator_pid" 2>/dev/null; wait "$simulator_pid" 2>/dev/null; }
     rm -rf "$work" "$drive_c/cli-test"
+    rm -f "$WINEPREFIX/dosdevices/com10"
 }
 trap cleanup EXIT
 
@@ -45,6 +46,7 @@ head -c $((4 * 8169 + 3)) /dev/urandom > "$device/data.bin"
 simulator_pid=$!
 for _ in $(seq 100); do [ -s "$work/simulator.out" ] && [ -L "$work/port" ] && break; sleep 0.05; done
 ln -sfn "$work/port" "$WINEPREFIX/dosdevices/com4"
+ln -sfn "$work/port" "$WINEPREFIX/dosdevices/com10"
 
 echo "ports"
 cli --json ports
@@ -54,6 +56,12 @@ echo "identify"
 cli --port COM4 identify
 check "exit 0" test "$status" -eq 0
 check "the device's texts" grep -qx "firstText: Device simulator" "$work/out"
+
+echo "ports above COM9"
+cli --port COM10 identify
+check "plain COM10: exit 0" test "$status" -eq 0
+cli --port '\\.\COM10' identify
+check "\\.\COM10 as given: exit 0" test "$status" -eq 0
 
 echo "get"
 cli --json get /mnt/nandfs/data.bin 'C:\cli-test\data.bin'
