@@ -362,28 +362,24 @@ int Commands::put()
 
 int Commands::remove()
 {
-    if (! connect())
-        return exitNoPort;
-
-    const auto remote = deviceOperand (0);
-    const auto succeeded = client.deleteRemoteEntry (remote) == 0;
-
-    if (console.isJson())
-        console.printJson (Json { { "command", "rm" }, { "remote", Console::displayText (remote) }, { "ok", succeeded } });
-
-    return outcome (succeeded);
+    return onOneEntry ([this] (const juce::String& path) { return client.deleteRemoteEntry (path); });
 }
 
 int Commands::makeFolder()
+{
+    return onOneEntry ([this] (const juce::String& path) { return client.createRemoteFolder (path); });
+}
+
+int Commands::onOneEntry (const std::function<int (const juce::String&)>& operation)
 {
     if (! connect())
         return exitNoPort;
 
     const auto remote = deviceOperand (0);
-    const auto succeeded = client.createRemoteFolder (remote) == 0;
+    const auto succeeded = operation (remote) == 0;
 
     if (console.isJson())
-        console.printJson (Json { { "command", "mkdir" }, { "remote", Console::displayText (remote) }, { "ok", succeeded } });
+        console.printJson (Json { { "command", options.command }, { "remote", Console::displayText (remote) }, { "ok", succeeded } });
 
     return outcome (succeeded);
 }

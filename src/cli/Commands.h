@@ -4,6 +4,8 @@
 #include "protocol/VeltraneClient.h"
 #include "transport/SerialPort.h"
 
+#include <functional>
+
 class Console;
 class ProgressLine;
 
@@ -38,6 +40,9 @@ private:
     int getMac();
     int watch();
     int doctor();
+
+    /** rm and mkdir: one operation on the device path given, with its JSON summary. */
+    int onOneEntry (const std::function<int (const juce::String&)>& operation);
 
     /** Opens the chosen port and attaches it to the client; false when there is none. */
     bool connect();
