@@ -369,7 +369,7 @@ TEST_F (FileTransfer, ACancelStopsAfterTheCurrentBlockAndLeavesNothingHalfDone)
     EXPECT_EQ (local.loadFileAsString(), "the old file");
     EXPECT_EQ (lines().joinIntoString ("|").indexOf ("Transfer cancelled."), lines().joinIntoString ("|").lastIndexOf ("Transfer cancelled."));
 
-    // An upload removes the part it wrote; a tree takes no further entry.
+    // An upload removes what it wrote; a tree takes no further entry.
     const auto tree = localFolder().getChildFile ("tree");
     ASSERT_TRUE (tree.createDirectory());
     for (auto name : { "a.bin", "b.bin" })
