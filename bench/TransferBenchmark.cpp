@@ -67,14 +67,15 @@ double cpuSecondsOf (pid_t pid)
 
 struct Sample
 {
-    double mibPerSecond = 0, cpuPerMib = 0;
+    double mibPerSecond = 0, cpuPerMib = 0, otherShare = 0;   // otherShare: the far end's part of the CPU
 };
 
 /** Runs work (true when it succeeded) and measures it, counting the CPU of other as well. */
 template <typename Work>
 Sample measure (double mib, pid_t other, Work&& work)
 {
-    const auto cpu = ownCpuSeconds() + cpuSecondsOf (other);
+    const auto own = ownCpuSeconds();
+    const auto others = cpuSecondsOf (other);
     const auto start = secondsNow();
 
     if (! work())
@@ -84,7 +85,8 @@ Sample measure (double mib, pid_t other, Work&& work)
     }
 
     const auto seconds = secondsNow() - start;
-    return { mib / seconds, (ownCpuSeconds() + cpuSecondsOf (other) - cpu) / mib };
+    const auto ownUsed = ownCpuSeconds() - own, otherUsed = cpuSecondsOf (other) - others;
+    return { mib / seconds, (ownUsed + otherUsed) / mib, otherUsed / juce::jmax (1e-9, ownUsed + otherUsed) };
 }
 
 //==============================================================================
@@ -313,7 +315,7 @@ Spread spreadOf (std::vector<double> values)
 
 struct Direction
 {
-    std::vector<double> clientRate, ceilingRate, rateRatio, clientCpu, ceilingCpu, cpuRatio;
+    std::vector<double> clientRate, ceilingRate, rateRatio, clientCpu, ceilingCpu, cpuRatio, simulatorShare;
 
     void add (const Sample& client, const Sample& ceiling)
     {
@@ -323,6 +325,7 @@ struct Direction
         clientCpu.push_back (client.cpuPerMib);
         ceilingCpu.push_back (ceiling.cpuPerMib);
         cpuRatio.push_back (client.cpuPerMib / ceiling.cpuPerMib);
+        simulatorShare.push_back (client.otherShare);
     }
 };
 
@@ -340,7 +343,8 @@ void printRow (const char* condition, const char* what, const Direction& d)
     row (d.rateRatio, "| %5.2f (%4.2f-%4.2f) ");
     row (d.clientCpu, "| %6.4f (%6.4f-%6.4f) ");
     row (d.ceilingCpu, "| %6.4f (%6.4f-%6.4f) ");
-    row (d.cpuRatio, "| %4.2f (%4.2f-%4.2f) |\n");
+    row (d.cpuRatio, "| %4.2f (%4.2f-%4.2f) ");
+    std::printf ("| %2.0f %% |\n", spreadOf (d.simulatorShare).median * 100);
 }
 
 struct Setup
@@ -521,8 +525,8 @@ int main (int argc, char** argv)
     }
 
     std::printf ("\n%d MiB each way, %d-byte blocks, %d alternated rounds; medians (min-max)\n\n", setup.mib, blockSize, setup.rounds);
-    std::printf ("| cond. | dir. | client MiB/s        | ceiling MiB/s       | client/ceiling    | client CPU s/MiB        | ceiling CPU s/MiB       | CPU ratio        |\n");
-    std::printf ("|---|---|---|---|---|---|---|---|\n");
+    std::printf ("| cond. | dir. | client MiB/s        | ceiling MiB/s       | client/ceiling    | client CPU s/MiB        | ceiling CPU s/MiB       | CPU ratio        | simulator's part of client CPU |\n");
+    std::printf ("|---|---|---|---|---|---|---|---|---|\n");
     printRow ("quiet", "send", quietSend);
     printRow ("quiet", "get", quietGet);
 

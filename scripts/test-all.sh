@@ -43,7 +43,8 @@ address_sanitized() {
 thread_sanitized() {
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUSB_SANITIZE=thread \
           -DUSB_BUILD_GUI=OFF -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null &&
-    cmake --build build-tsan -j "$jobs" --target core_tests client_tests simulator_tests &&
+    cmake --build build-tsan -j "$jobs" --target core_tests client_tests simulator_tests \
+        usb-file-utility-cli cli_tests &&
     (cd build-tsan &&
      TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
         ctest --output-on-failure -j 2 --timeout 300)
@@ -51,7 +52,7 @@ thread_sanitized() {
 
 step "native build and tests" native
 step "all tests under ASan and UBSan" address_sanitized
-step "core, client and simulator tests under TSan" thread_sanitized
+step "core, client, simulator and command-line tests under TSan" thread_sanitized
 # The README's first command, headless: it must exit 0 when the demo worked.
 demo() { env -u DISPLAY bash scripts/run.sh > build/demo.log 2>&1 || { tail -n 30 build/demo.log; return 1; }; }
 

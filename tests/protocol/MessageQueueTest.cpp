@@ -41,10 +41,19 @@ struct ClockNearWrap
     WaitClock::Source previous = nullptr;
 };
 
-/** The memory the process holds, or -1 where this isn't known. */
+#if defined (__SANITIZE_ADDRESS__)
+ #define USB_TEST_UNDER_ASAN 1
+#elif defined (__has_feature)
+ #if __has_feature (address_sanitizer)
+  #define USB_TEST_UNDER_ASAN 1
+ #endif
+#endif
+
+/** The memory the process holds, or -1 where this isn't known (or, under AddressSanitizer,
+    which keeps freed memory in quarantine, doesn't say much). */
 juce::int64 residentBytes()
 {
-   #if JUCE_LINUX
+   #if JUCE_LINUX && ! defined (USB_TEST_UNDER_ASAN)
     juce::int64 pages = 0, resident = -1;
     if (auto* statm = std::fopen ("/proc/self/statm", "r"))
     {
