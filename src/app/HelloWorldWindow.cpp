@@ -30,5 +30,8 @@ MainPane& HelloWorldWindow::getMainPane() const
 
 void HelloWorldWindow::closeButtonPressed()
 {
+    // A running transfer stops after its block; the quit then takes effect as soon as the
+    // operation has unwound, and no new operation starts meanwhile.
+    getMainPane().cancelOperation();
     juce::JUCEApplication::getInstance()->systemRequestedQuit();
 }

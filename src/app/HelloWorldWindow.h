@@ -13,7 +13,7 @@ public:
 
     MainPane& getMainPane() const;
 
-    /** Asks the application to quit. */
+    /** Cancels a running transfer and asks the application to quit. */
     void closeButtonPressed() override;
 
 private:
