@@ -35,3 +35,16 @@ void HelloWorldWindow::closeButtonPressed()
     getMainPane().cancelOperation();
     juce::JUCEApplication::getInstance()->systemRequestedQuit();
 }
+
+bool HelloWorldWindow::keyPressed (const juce::KeyPress& key)
+{
+    auto& mainPane = getMainPane();
+
+    if (key == juce::KeyPress::escapeKey && mainPane.isBusy())
+    {
+        mainPane.cancelOperation();
+        return true;
+    }
+
+    return juce::DocumentWindow::keyPressed (key);
+}

@@ -16,6 +16,10 @@ public:
     /** Cancels a running transfer and asks the application to quit. */
     void closeButtonPressed() override;
 
+    /** Escape cancels a running transfer also when no component of the window has the
+        keyboard focus (the keys then come to the window itself). */
+    bool keyPressed (const juce::KeyPress& key) override;
+
 private:
     void timerCallback() override;
 
