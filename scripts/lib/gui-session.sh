@@ -173,6 +173,18 @@ wait_for_request() {
     return 1
 }
 
+# The device's requests between its first and its last FileWriteRequest.
+requests_during_writes() {
+    awk '/^FileWriteRequest/ { if (!first) first = NR; last = NR } { line[NR] = $0 }
+         END { if (first) for (i = first; i <= last; ++i) print line[i] }' "$session_dir/requests.log"
+}
+
+# bar_pixels SCREENSHOT: how many pixels have the progress bar's fill colour.
+bar_pixels() {
+    convert "$1" -fill black +opaque 'srgb(66,162,200)' -fill white -opaque 'srgb(66,162,200)' \
+        -format '%[fx:round(mean*w*h)]' info:
+}
+
 # Test bookkeeping.
 failures=0
 check() {   # check DESCRIPTION COMMAND...

@@ -77,15 +77,6 @@ check "no local file" test ! -e "$session_dir/mac2.txt"
 # coordinates: the "File System" tab at 130,51 and the close button at 480,17.
 big_image=$session_dir/big-image.bin
 head -c 1500000 /dev/urandom > "$big_image"
-# The lines between the first and the last write.
-requests_during_writes() {
-    awk '/^FileWriteRequest/ { if (!first) first = NR; last = NR } { line[NR] = $0 }
-         END { for (i = first; i <= last; ++i) print line[i] }' "$session_dir/requests.log"
-}
-bar_pixels() {   # the progress bar's fill colour, counted in a screenshot
-    convert "$1" -fill black +opaque 'srgb(66,162,200)' -fill white -opaque 'srgb(66,162,200)' \
-        -format '%[fx:round(mean*w*h)]' info:
-}
 
 echo "interactive: Connect, then a click on the tab lists the folder (the clicks below hit it)"
 start_simulator
