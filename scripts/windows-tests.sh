@@ -44,6 +44,10 @@ if [ ! -d "$WINEPREFIX/dosdevices" ]; then
     "$wine" wineboot --init >/dev/null 2>&1
     "$wineserver" -w
 fi
+# Without a window manager, Wine waits 2 s for one at every X window that closes (five
+# per JUCE window); unmanaged windows don't wait.
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+"$wineserver" -w
 
 work=$(mktemp -d /tmp/usb-file-utility-wine.XXXXXX)
 helpers=()

@@ -109,9 +109,20 @@ message_box_of() {
 # the standard error in $session_dir/app.err, the number of boxes answered in
 # $session_dir/boxes and a screenshot of the first box in $session_dir/box.png.
 run_app() {
+    start_app "$@"
+    await_app
+}
+
+# start_app [ARG...]: starts the program as run_app does and returns at once; app_pid is
+# its process. await_app then answers its boxes until it ends.
+start_app() {
     HOME="$session_dir/home" XDG_CONFIG_HOME="" USB_FILE_UTILITY_PORTS="${APP_PORTS:-$session_dir/port}" \
         "$APP" "$@" > "$session_dir/app.out" 2> "$session_dir/app.err" &
-    local pid=$! answered="" waited=0
+    app_pid=$!
+}
+
+await_app() {
+    local pid=$app_pid answered="" waited=0
     rm -f "$session_dir/box.png"
     while kill -0 "$pid" 2>/dev/null && [ $waited -lt 1200 ]; do
         local box
@@ -134,6 +145,44 @@ run_app() {
     app_status=0
     wait "$pid" || app_status=$?
     echo "$answered" | wc -w > "$session_dir/boxes"
+}
+
+# The main window of a process, once it is on the screen (waits up to 20 s).
+main_window_of() {
+    local window=""
+    for _ in $(seq 200); do
+        window=$(xdotool search --onlyvisible --pid "$1" --name "^USB File Utility$" 2>/dev/null | head -1)
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    echo "$window"
+}
+
+# click_window WINDOW X Y: a left click at X,Y inside the window.
+click_window() {
+    xdotool mousemove --window "$1" "$2" "$3" click 1 2>/dev/null
+}
+
+# wait_for_request TEXT [SECONDS]: until the device has received a request line holding TEXT.
+wait_for_request() {
+    local tries=$(( ${2:-20} * 10 ))
+    for _ in $(seq "$tries"); do
+        grep -qF "$1" "$session_dir/requests.log" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The device's requests between its first and its last FileWriteRequest.
+requests_during_writes() {
+    awk '/^FileWriteRequest/ { if (!first) first = NR; last = NR } { line[NR] = $0 }
+         END { if (first) for (i = first; i <= last; ++i) print line[i] }' "$session_dir/requests.log"
+}
+
+# bar_pixels SCREENSHOT: how many pixels have the progress bar's fill colour.
+bar_pixels() {
+    convert "$1" -fill black +opaque 'srgb(66,162,200)' -fill white -opaque 'srgb(66,162,200)' \
+        -format '%[fx:round(mean*w*h)]' info:
 }
 
 # Test bookkeeping.

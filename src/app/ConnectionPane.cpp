@@ -13,6 +13,9 @@ const SerialPortSettings deviceLineSettings { 115200, 8, 0, 0, 1 };
 // Lets the stream threads see the closed port before its object goes.
 constexpr int portReleaseWaitMs = 1000;
 
+// How often the port list is looked at again while not connected.
+constexpr int portRescanIntervalMs = 2000;
+
 ConnectionPane::PortFinder installedPortFinder = nullptr;
 
 void setUpLabel (juce::Label& label)
@@ -69,10 +72,13 @@ ConnectionPane::ConnectionPane (MainPane& owner)
 
     updateFileBox.setText (Settings::get ("UpdateFileLocalPath"), true);
     updateFileBox.addListener (this);
+
+    startTimer (portRescanIntervalMs);
 }
 
 ConnectionPane::~ConnectionPane()
 {
+    stopTimer();
     discardPort();
 }
 
@@ -81,11 +87,30 @@ void ConnectionPane::usePortFinder (PortFinder finder) noexcept
     installedPortFinder = finder;
 }
 
+namespace
+{
+juce::StringPairArray findPorts()
+{
+    return installedPortFinder != nullptr ? installedPortFinder (1) : findSerialPorts (1);
+}
+} // namespace
+
 void ConnectionPane::fillPortList()
 {
+    ports = findPorts();
+    showPorts ({});
+
+    // "LastPort" holds the text the box showed.
     const auto lastPort = Settings::get ("LastPort");
-    ports = installedPortFinder != nullptr ? installedPortFinder (1) : findSerialPorts (1);
-    int remembered = 0;
+
+    for (int i = 0; i < portBox.getNumItems(); ++i)
+        if (portBox.getItemText (i) == lastPort)
+            portBox.setSelectedId (portBox.getItemId (i), juce::sendNotificationSync);
+}
+
+void ConnectionPane::showPorts (const juce::String& portToSelect)
+{
+    portBox.clear (juce::dontSendNotification);
 
     for (int i = 0; i < ports.size(); ++i)
     {
@@ -94,13 +119,35 @@ void ConnectionPane::fillPortList()
         const auto shown = name.isNotEmpty() ? name : ports.getAllValues()[i];
         portBox.addItem (shown, i + 1);
 
-        // "LastPort" holds the text the box showed.
-        if (shown == lastPort)
-            remembered = i + 1;
+        if (portToSelect.isNotEmpty() && shown == portToSelect)
+            portBox.setSelectedId (i + 1, juce::dontSendNotification);
     }
+}
 
-    if (remembered != 0)
-        portBox.setSelectedId (remembered, juce::sendNotificationSync);
+void ConnectionPane::timerCallback()
+{
+    rescanPorts();
+}
+
+void ConnectionPane::rescanPorts()
+{
+    if (port != nullptr || mainPane.isBusy())
+        return;
+
+    mainPane.setDroppingDiscoveryLines (true);
+    const auto found = findPorts();
+    mainPane.setDroppingDiscoveryLines (false);
+
+    if (found.getAllKeys() == ports.getAllKeys() && found.getAllValues() == ports.getAllValues())
+        return;
+
+    const auto selected = portBox.getText();
+    const auto lastPort = Settings::get ("LastPort");
+    ports = found;
+    showPorts (selected);
+
+    if (portBox.getSelectedId() == 0)
+        showPorts (lastPort);
 }
 
 void ConnectionPane::closePort()
@@ -129,6 +176,11 @@ void ConnectionPane::returnToIdle()
 
 bool ConnectionPane::connectToSelectedPort()
 {
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (! operation)
+        return false;
+
     if (port != nullptr)
     {
         port->close();
@@ -180,6 +232,10 @@ void ConnectionPane::comboBoxChanged (juce::ComboBox*)
 
 void ConnectionPane::buttonClicked (juce::Button* button)
 {
+    // A key or click handled while the device is busy starts nothing.
+    if (mainPane.isBusy())
+        return;
+
     if (button == &connectButton)
         connectToSelectedPort();
     else if (button == &updateButton)

@@ -13,7 +13,8 @@ class MainPane;
 class ConnectionPane : public juce::Component,
                        private juce::ComboBox::Listener,
                        private juce::Button::Listener,
-                       private juce::TextEditor::Listener
+                       private juce::TextEditor::Listener,
+                       private juce::Timer
 {
 public:
     explicit ConnectionPane (MainPane& mainPane);
@@ -38,6 +39,11 @@ public:
 
     bool holdsPort() const noexcept { return port != nullptr; }
 
+    /** While no port is held, looks for ports that came or went and updates the list when
+        it changed: the selected port stays selected while present, and "LastPort" is
+        selected when it appears. Runs every two seconds. */
+    void rescanPorts();
+
     /** Where panes built from now on get their port list (friendly name -> port name);
         nullptr goes back to findSerialPorts. Lets tests offer ports the host can't. */
     using PortFinder = juce::StringPairArray (*) (int filterIndex);
@@ -53,7 +59,9 @@ private:
     void textEditorReturnKeyPressed (juce::TextEditor&) override;
     void textEditorFocusLost (juce::TextEditor&) override;
 
+    void timerCallback() override;
     void fillPortList();
+    void showPorts (const juce::String& portToSelect);
     void storeUpdateFilePath();
     void browseForUpdateFile();
     void discardPort();

@@ -42,6 +42,11 @@ bool checkImageFile (const juce::String& localPath)
 
 bool ConnectionPane::updateFirmware()
 {
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (! operation)
+        return false;
+
     auto& client = mainPane.getClient();
     updateButton.setEnabled (false);
     logLine ("Checking for existing firmware...");
@@ -73,7 +78,10 @@ bool ConnectionPane::updateFirmware()
 
         if (client.sendFile (localPath, imagePath) < 0)
         {
-            showMessage ("Failed to send update file", true);
+            // A cancel has said so in the log; nobody waits for a box then.
+            if (! mainPane.wasCancelled())
+                showMessage ("Failed to send update file", true);
+
             returnToIdle();
             return false;
         }
@@ -104,12 +112,20 @@ bool ConnectionPane::updateFirmware()
 
 bool ConnectionPane::readMacFile (const juce::String& localPath)
 {
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (! operation)
+        return false;
+
     logLine ("Reading Mac file...");
 
     if (mainPane.getClient().getFile (macAddressFilePath, localPath) != 0)
     {
         logLine ("Failed to read mac file");
-        showMessage ("Failed to read mac file", true);
+
+        if (! mainPane.wasCancelled())
+            showMessage ("Failed to read mac file", true);
+
         return false;
     }
 

@@ -30,5 +30,21 @@ MainPane& HelloWorldWindow::getMainPane() const
 
 void HelloWorldWindow::closeButtonPressed()
 {
+    // A running transfer stops after its block; the quit then takes effect as soon as the
+    // operation has unwound, and no new operation starts meanwhile.
+    getMainPane().cancelOperation();
     juce::JUCEApplication::getInstance()->systemRequestedQuit();
+}
+
+bool HelloWorldWindow::keyPressed (const juce::KeyPress& key)
+{
+    auto& mainPane = getMainPane();
+
+    if (key == juce::KeyPress::escapeKey && mainPane.isBusy())
+    {
+        mainPane.cancelOperation();
+        return true;
+    }
+
+    return juce::DocumentWindow::keyPressed (key);
 }

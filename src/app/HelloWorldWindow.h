@@ -13,8 +13,12 @@ public:
 
     MainPane& getMainPane() const;
 
-    /** Asks the application to quit. */
+    /** Cancels a running transfer and asks the application to quit. */
     void closeButtonPressed() override;
+
+    /** Escape cancels a running transfer also when no component of the window has the
+        keyboard focus (the keys then come to the window itself). */
+    bool keyPressed (const juce::KeyPress& key) override;
 
 private:
     void timerCallback() override;

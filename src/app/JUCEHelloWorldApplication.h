@@ -1,13 +1,15 @@
 #pragma once
 
 #include "app/ILogger.h"
+#include "app/ShinyLookAndFeel.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 class HelloWorldWindow;
 
 /** The application object: look and feel, settings file, the window, then the
-    unattended modes of the command line. */
+    unattended modes of the command line. "--version" prints the version and quits
+    without a window. */
 class JUCEHelloWorldApplication : public juce::JUCEApplication,
                                   public ILogger
 {
@@ -28,5 +30,5 @@ public:
 
 private:
     std::unique_ptr<HelloWorldWindow> window;
-    juce::LookAndFeel_V4 lookAndFeel { juce::LookAndFeel_V4::getLightColourScheme() };
+    ShinyLookAndFeel lookAndFeel;
 };

@@ -1,6 +1,7 @@
 #include "app/MainPane.h"
 #include "app/ConnectionPane.h"
 #include "app/StandardErrorEcho.h"
+#include "app/TransferProgressPanel.h"
 #include "browser/FileSystemPane.h"
 
 namespace juce
@@ -16,6 +17,14 @@ constexpr int maxMessagesPerFlush = 1000;
 
 // How long a closing pane lets standard error take the lines still queued for it.
 constexpr int standardErrorDrainMs = 1000;
+
+// The progress strip's height; the tabs give up this much room while it shows.
+constexpr int progressStripHeight = 36;
+
+bool isQuitting()
+{
+    return juce::MessageManager::getInstance()->hasStopMessageBeenSent();
+}
 
 void dispatchPendingMessages()
 {
@@ -38,6 +47,10 @@ MainPane::MainPane()
     tabs->addTab ("File System", juce::Colours::white, new FileSystemPane (*this), true);
     tabs->setCurrentTabIndex (0);
 
+    // Above the tabs, shown only while a device operation runs.
+    addChildComponent (shield);
+    shield.onEscape = [this] { cancelOperation(); };
+
     logEditor = std::make_unique<juce::TextEditor> ("Log");
     addAndMakeVisible (*logEditor);
     logEditor->setMultiLine (true, true);
@@ -50,6 +63,11 @@ MainPane::MainPane()
     logEditor->setText ({});
 
     setSize (600, 400);
+
+    // The first line names the version; shown directly, as nothing may run mid-construction.
+    const juce::String versionLine ("USB File Utility " USB_FILE_UTILITY_VERSION);
+    logEditor->insertTextAtCaret (versionLine + "\n");
+    StandardErrorEcho::write (versionLine);
 
     ILogger::install (this);
     client.addListener (this);
@@ -73,6 +91,10 @@ MainPane::~MainPane()
 void MainPane::log (juce::String text)
 {
     if (shuttingDown)
+        return;
+
+    if (droppingDiscoveryLines && text.startsWith ("Ignoring ")
+        && juce::MessageManager::getInstance()->isThisTheMessageThread())
         return;
 
     {
@@ -118,10 +140,79 @@ void MainPane::flushPendingLog()
     }
 
     // Long operations log as they go: show the window as it is now before going on.
+    catchUpWithWindow();
+}
+
+void MainPane::catchUpWithWindow()
+{
     if (auto* peer = getPeer())
         peer->performAnyPendingRepaintsNow();
 
     dispatchPendingMessages();
+}
+
+//==============================================================================
+MainPane::DeviceOperation::DeviceOperation (MainPane& pane)
+{
+    if (pane.operationRunning || isQuitting())
+        return;
+
+    owner = &pane;
+    pane.operationRunning = true;
+
+    pane.progressPanel = std::make_unique<TransferProgressPanel>();
+    pane.progressPanel->onNews = [&pane] { pane.showProgress(); };
+    pane.addChildComponent (*pane.progressPanel);
+    pane.client.setTransferProgress (pane.progressPanel.get());
+
+    pane.shield.setVisible (true);
+}
+
+MainPane::DeviceOperation::~DeviceOperation()
+{
+    if (owner == nullptr)
+        return;
+
+    owner->client.setTransferProgress (nullptr);
+    owner->progressPanel = nullptr;
+    owner->shield.setVisible (false);
+    owner->operationRunning = false;
+    owner->resized();
+}
+
+void MainPane::cancelOperation()
+{
+    if (progressPanel != nullptr)
+        progressPanel->cancel();
+}
+
+bool MainPane::wasCancelled() const
+{
+    return progressPanel != nullptr && progressPanel->isCancelled();
+}
+
+void MainPane::showProgress()
+{
+    if (! progressPanel->isVisible())
+    {
+        progressPanel->setVisible (true);
+        resized();
+
+        // Keys go to the shield now (Escape cancels), not to a pane's box or button.
+        if (shield.isShowing())
+            shield.grabKeyboardFocus();
+    }
+
+    catchUpWithWindow();
+}
+
+bool MainPane::keyPressed (const juce::KeyPress& key)
+{
+    if (key != juce::KeyPress::escapeKey || ! operationRunning)
+        return false;
+
+    cancelOperation();
+    return true;
 }
 
 void MainPane::onEvent (juce::int32 eventId, juce::int64 argument)
@@ -162,7 +253,18 @@ void MainPane::paint (juce::Graphics& g)
 
 void MainPane::resized()
 {
+    if (logEditor == nullptr)   // a pane's listing while the pane is being built
+        return;
+
     const auto w = getWidth(), h = getHeight();
-    tabs->setBounds (8, 8, w - 16, h - 146);
+    const bool showingProgress = progressPanel != nullptr && progressPanel->isVisible();
+    const auto strip = showingProgress ? progressStripHeight : 0;
+
+    tabs->setBounds (8, 8, w - 16, h - 146 - strip);
+    shield.setBounds (tabs->getBounds());
     logEditor->setBounds (16, h - 122, w - 32, 106);
+
+    // Between the tabs and the log.
+    if (showingProgress)
+        progressPanel->setBounds (16, h - 134 - strip, w - 32, strip);
 }

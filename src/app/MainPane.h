@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ILogger.h"
+#include "app/InputShield.h"
 #include "protocol/VeltraneClient.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 
 class ConnectionPane;
+class TransferProgressPanel;
 
 /** The content of the main window: the protocol client, the "Connection" and "File
     System" tabs, and the log under them. It is the program's logger and the listener of
@@ -39,6 +41,40 @@ public:
         disables the others. */
     void setDisconnected();
 
+    /** One thing at a time on the device: every entry point that talks to it (a button, a
+        listing, a drop, a command-line mode) holds one of these while it runs. While it
+        lives the panes take no input, a transfer shows its progress bar with Cancel, and
+        Escape cancels. A second one made meanwhile is refused (false), as is one made once
+        the application is quitting; a refused one must not touch the device. */
+    class DeviceOperation
+    {
+    public:
+        explicit DeviceOperation (MainPane& pane);
+        ~DeviceOperation();
+
+        explicit operator bool() const noexcept     { return owner != nullptr; }
+
+    private:
+        MainPane* owner = nullptr;
+
+        JUCE_DECLARE_NON_COPYABLE (DeviceOperation)
+    };
+
+    bool isBusy() const noexcept                     { return operationRunning; }
+
+    /** Stops the running transfer after its current block (nothing when idle). */
+    void cancelOperation();
+
+    /** True when the running operation's transfer was cancelled. */
+    bool wasCancelled() const;
+
+    /** The progress strip of the running operation, or nullptr when idle. */
+    TransferProgressPanel* getProgressPanel() noexcept   { return progressPanel.get(); }
+
+    /** Port rescans set this: the discovery's "Ignoring " lines, dropped at start-up
+        because no logger is installed yet, are dropped on every rescan too. */
+    void setDroppingDiscoveryLines (bool shouldDrop) noexcept   { droppingDiscoveryLines = shouldDrop; }
+
     VeltraneClient& getClient() noexcept             { return client; }
     ConnectionPane& getConnectionPane() noexcept     { return *connectionPane; }
     juce::TabbedComponent& getTabs() noexcept        { return *tabs; }
@@ -46,11 +82,21 @@ public:
 
     void paint (juce::Graphics& g) override;
     void resized() override;
+    bool keyPressed (const juce::KeyPress& key) override;
 
 private:
     void flushPendingLog();
+    void showProgress();
+
+    /** Shows what is waiting to be painted and handles pending messages, so that the window
+        keeps up during long operations on the message thread. */
+    void catchUpWithWindow();
 
     VeltraneClient client;
+    InputShield shield;
+    std::unique_ptr<TransferProgressPanel> progressPanel;
+    bool operationRunning = false;
+    bool droppingDiscoveryLines = false;
     juce::String pendingLogText;
     juce::CriticalSection logLock;
     std::unique_ptr<juce::TabbedComponent> tabs;

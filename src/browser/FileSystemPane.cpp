@@ -148,6 +148,14 @@ FileSystemPane::~FileSystemPane()
 //==============================================================================
 void FileSystemPane::refreshRemoteFolder()
 {
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (operation)
+        listRemoteFolder();
+}
+
+void FileSystemPane::listRemoteFolder()
+{
     const auto listing = ++listingCount;
 
     // "//" becomes "/" in one left-to-right pass, so "///" becomes "//".
@@ -233,6 +241,10 @@ FileSystemPane::SelectedEntry FileSystemPane::takeSelectedEntry() const
 
 void FileSystemPane::buttonClicked (juce::Button* button)
 {
+    // A key or click handled while the device is busy starts nothing, not even a dialog.
+    if (mainPane.isBusy())
+        return;
+
     const auto localFolder = Settings::get ("LocalFolder");
     const auto selected = takeSelectedEntry();
 
@@ -266,8 +278,13 @@ void FileSystemPane::deleteEntry (const SelectedEntry& entry)
     if (nameAssigner.runModally() != NameAssigner::acceptedResult)
         return;
 
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (! operation)
+        return;
+
     mainPane.getClient().deleteRemoteEntry (entry.path);
-    refreshRemoteFolder();
+    listRemoteFolder();
 }
 
 void FileSystemPane::getEntry (const SelectedEntry& entry, const juce::String& localFolder)
@@ -284,7 +301,11 @@ void FileSystemPane::getEntry (const SelectedEntry& entry, const juce::String& l
 
         const auto chosenFolder = chosen.getFullPathName();
         Settings::set ("LocalFolder", chosenFolder);
-        mainPane.getClient().getFolder (entry.path, chosenFolder, {});
+
+        MainPane::DeviceOperation operation (mainPane);
+
+        if (operation)
+            mainPane.getClient().getFolder (entry.path, chosenFolder, {});
     }
     else if (entry.isFile)
     {
@@ -307,7 +328,11 @@ void FileSystemPane::getEntry (const SelectedEntry& entry, const juce::String& l
             return;
 
         Settings::set ("LocalFolder", chosen.getParentDirectory().getFullPathName());
-        mainPane.getClient().getFile (entry.path, chosen.getFullPathName());
+
+        MainPane::DeviceOperation operation (mainPane);
+
+        if (operation)
+            mainPane.getClient().getFile (entry.path, chosen.getFullPathName());
     }
 }
 
@@ -315,6 +340,10 @@ void FileSystemPane::sendChosenFile (const juce::String& localFolder)
 {
     const auto chosen = HostDialogs::current().chooseFileToOpen ("Choose File to Send", resolveLocalPath (localFolder),
                                                                  allFilesPattern);
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (! operation)
+        return;
 
     if (chosen != juce::File())
     {
@@ -323,7 +352,7 @@ void FileSystemPane::sendChosenFile (const juce::String& localFolder)
                                        remoteFolderField.getText() + "/" + chosen.getFileName());
     }
 
-    refreshRemoteFolder();   // also after a cancelled choice
+    listRemoteFolder();   // also after a cancelled choice
 }
 
 void FileSystemPane::createFolder()
@@ -335,11 +364,13 @@ void FileSystemPane::createFolder()
 
     const auto name = nameAssigner.getEnteredText();
 
-    if (name.isEmpty())
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (name.isEmpty() || ! operation)
         return;
 
     mainPane.getClient().createRemoteFolder (remoteFolderField.getText() + "/" + name);
-    refreshRemoteFolder();
+    listRemoteFolder();
 }
 
 void FileSystemPane::renameEntry (const SelectedEntry& entry)
@@ -354,11 +385,15 @@ void FileSystemPane::renameEntry (const SelectedEntry& entry)
         return;
 
     const auto newPath = nameAssigner.getEnteredText();
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (! operation)
+        return;
 
     if (newPath.isNotEmpty() && newPath != entry.path)
         mainPane.getClient().moveRemoteEntry (entry.path, newPath, entry.isFolder);
 
-    refreshRemoteFolder();
+    listRemoteFolder();
 }
 
 void FileSystemPane::showHomeFolder()
@@ -385,10 +420,17 @@ bool FileSystemPane::isInterestedInFileDrag (const juce::StringArray&)
 
 void FileSystemPane::filesDropped (const juce::StringArray& files, int, int)
 {
+    MainPane::DeviceOperation operation (mainPane);
+
+    if (! operation)
+    {
+        logLine ("Drop refused: wait until the running operation has ended.");
+        return;
+    }
+
     const auto separator = juce::File::getSeparatorString();
 
-    // The folder listed when the files arrived: logging lets the operator open another
-    // one while they go, and the rest must not follow there.
+    // The folder listed when the files arrived.
     const auto targetFolder = remoteFolderField.getText();
 
     for (const auto& path : files)
@@ -410,7 +452,7 @@ void FileSystemPane::filesDropped (const juce::StringArray& files, int, int)
         else
             client.sendFile (path, target);
 
-        refreshRemoteFolder();
+        listRemoteFolder();
     }
 }
 

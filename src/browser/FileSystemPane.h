@@ -55,6 +55,9 @@ private:
         juce::String name;
     };
 
+    /** refreshRemoteFolder's work, for flows that already run as a device operation. */
+    void listRemoteFolder();
+
     void textEditorReturnKeyPressed (juce::TextEditor&) override;
     void textEditorEscapeKeyPressed (juce::TextEditor&) override;
     void textEditorFocusLost (juce::TextEditor&) override;

@@ -19,12 +19,13 @@ juce::StringArray linesOf (std::initializer_list<juce::String> expected)
     return all;
 }
 
-/** The log as lines. */
+/** The log as lines, after the version line it starts with. */
 juce::StringArray logOf (MainPane& pane)
 {
     juce::StringArray lines;
     lines.addLines (pane.getLogEditor().getText());
     lines.removeEmptyStrings();
+    lines.removeString ("USB File Utility " USB_FILE_UTILITY_VERSION);
     return lines;
 }
 
@@ -39,6 +40,14 @@ void offerPorts (const juce::String& ports)
 }
 
 juce::String namelessPortName;
+
+juce::StringPairArray pluggedInPorts;
+
+/** The ports plugged in at the moment, as the test plugs and unplugs them. */
+juce::StringPairArray findPluggedInPorts (int)
+{
+    return pluggedInPorts;
+}
 
 /** The port list when the host gives the device's port no friendly name, as Windows may. */
 juce::StringPairArray findNamelessDevicePort (int filterIndex)
@@ -333,4 +342,29 @@ TEST_F (ConnectionPaneTest, ClosingWhileTheClientThreadWaitsToLogDoesNotHang)
 
     // Well under the client's last-resort stop of 2 s: its thread ended by itself.
     EXPECT_LT (juce::Time::getMillisecondCounter() - start, 1500u);
+}
+
+TEST_F (ConnectionPaneTest, PortsThatComeAndGoAreFollowedWhileNotConnected)
+{
+    ASSERT_TRUE (device.start());
+    const auto devicePort = device.getProcess().getPtyPath();
+    pluggedInPorts.clear();
+    ConnectionPane::usePortFinder (findPluggedInPorts);
+    build ({}, "the device");
+    ASSERT_EQ (portBox().getNumItems(), 0);
+
+    // Plugged in after start-up: listed within the rescan interval, and "LastPort" chosen.
+    pluggedInPorts.set ("another one", "/dev/null");
+    pluggedInPorts.set ("the device", devicePort);
+    ASSERT_TRUE (dispatchUntil ([&] { return portBox().getNumItems() == 2; }, 5000));
+    EXPECT_EQ (portBox().getText(), "the device");
+
+    // Another port going leaves the selection alone.
+    pluggedInPorts.remove ("another one");
+    ASSERT_TRUE (dispatchUntil ([&] { return portBox().getNumItems() == 1; }, 5000));
+    EXPECT_EQ (portBox().getText(), "the device");
+    EXPECT_EQ (Settings::get ("LastPort"), "the device");
+
+    ASSERT_TRUE (pane().connectToSelectedPort());
+    EXPECT_TRUE (log().contains ("Device simulator"));
 }

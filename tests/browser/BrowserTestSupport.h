@@ -204,10 +204,12 @@ inline bool clickAndWait (juce::Component& parent, const juce::String& buttonTex
     return result;
 }
 
+/** The log as lines, after the version line it starts with. */
 inline juce::StringArray logLinesOf (MainPane& mainPane)
 {
     juce::StringArray lines;
     lines.addLines (mainPane.getLogEditor().getText());
     lines.removeEmptyStrings();
+    lines.removeString ("USB File Utility " USB_FILE_UTILITY_VERSION);
     return lines;
 }

@@ -343,7 +343,7 @@ TEST_F (PaneActions, DroppedFilesAndFoldersAreSentOneAfterAnotherWithARefreshAft
     EXPECT_EQ (listed(), juce::StringArray ({ "a.bin", "b.bin", "bundle/", "logs/", "notes.txt", "report.txt" }));
 }
 
-TEST_F (PaneActions, DroppedFilesAllGoWhereTheyWereDroppedEvenWhenTheOperatorMovesOn)
+TEST_F (PaneActions, DroppedFilesAllGoWhereTheyWereDroppedAndAClickMeanwhileStartsNothing)
 {
     const auto first = hostFolder.getChildFile ("a.bin");
     const auto second = hostFolder.getChildFile ("b.bin");
@@ -352,9 +352,11 @@ TEST_F (PaneActions, DroppedFilesAllGoWhereTheyWereDroppedEvenWhenTheOperatorMov
 
     // "Up", clicked while the first file goes (the transfer's log lines handle the click).
     juce::MessageManager::callAsync ([this] { findButtonWithText (pane(), "Up")->triggerClick(); });
+    const auto before = requestCount();
     pane().filesDropped ({ first.getFullPathName(), second.getFullPathName() }, 200, 100);
 
-    EXPECT_EQ (folderField().getText(), "/mnt/nandfs");
+    EXPECT_EQ (folderField().getText(), "/mnt/nandfs/usr");
+    EXPECT_FALSE (requestsSince (before).contains ("FolderContentsRequest path=/mnt/nandfs"));
     EXPECT_EQ (usrFolder.getChildFile ("a.bin").loadFileAsString(), "first");
     EXPECT_EQ (usrFolder.getChildFile ("b.bin").loadFileAsString(), "second");
     EXPECT_FALSE (usrFolder.getSiblingFile ("b.bin").exists());

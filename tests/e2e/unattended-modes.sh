@@ -73,6 +73,80 @@ check "the failure is logged" log_has "Failed to read mac file"
 check "the warning box was answered" test "$(cat "$session_dir/boxes")" -eq 1
 check "no local file" test ! -e "$session_dir/mac2.txt"
 
+# The slow scenarios: the device answers every written or read block late. Window
+# coordinates: the "File System" tab at 130,51 and the close button at 480,17.
+big_image=$session_dir/big-image.bin
+head -c 1500000 /dev/urandom > "$big_image"
+
+echo "interactive: Connect, then a click on the tab lists the folder (the clicks below hit it)"
+start_simulator
+write_settings LastPort "$port"
+start_app
+window=$(main_window_of "$app_pid")
+sleep 1
+import -window root "$session_dir/connection.png" 2>/dev/null
+click_window "$window" 243 173
+check "connected" wait_for_request WhoAmIRequest 10
+sleep 0.5
+click_window "$window" 130 51
+check "the folder is listed" wait_for_request FolderContentsRequest 10
+sleep 0.5
+import -window root "$session_dir/file-system.png" 2>/dev/null
+kill "$app_pid" 2>/dev/null; wait "$app_pid" 2>/dev/null
+if [ -n "$screenshots" ]; then
+    cp "$session_dir/connection.png" "$screenshots/connection-tab.png"
+    cp "$session_dir/file-system.png" "$screenshots/file-system-tab.png"
+fi
+
+echo "auto, a slow update: the progress bar, and a click on the tabs meanwhile"
+start_simulator "FileWriteRequest delay 15"
+write_settings LastPort "$port" UpdateFileLocalPath "$big_image"
+start_app auto
+window=$(main_window_of "$app_pid")
+wait_for_request FileWriteRequest
+sleep 1
+import -window root "$session_dir/progress.png" 2>/dev/null
+click_window "$window" 130 51
+await_app
+check "exit code 0" test "$app_status" -eq 0
+check "the progress bar shows" test "$(bar_pixels "$session_dir/progress.png")" -gt 100
+check "the image arrived whole" cmp -s "$big_image" "$device/KX9image"
+check "nothing but writes between the first and the last write" \
+    test -z "$(requests_during_writes | grep -v '^FileWriteRequest')"
+[ -n "$screenshots" ] && cp "$session_dir/progress.png" "$screenshots/progress-bar.png"
+rm -f "$device/KX9image" "$device/KX9imageDone"
+
+echo "auto, Escape during the update"
+start_simulator "FileWriteRequest delay 15"
+start_app auto
+window=$(main_window_of "$app_pid")
+wait_for_request FileWriteRequest
+sleep 0.5
+xdotool windowfocus "$window" 2>/dev/null
+xdotool key --window "$window" Escape 2>/dev/null
+await_app
+check "exit code -1" test "$app_status" -eq 255
+check "the cancel is logged" log_has "Transfer cancelled."
+check "no box" test "$(cat "$session_dir/boxes")" -eq 0
+check "no trigger file and no partial image" test ! -e "$device/KX9imageDone" -a ! -e "$device/KX9image"
+check "the image's handle was closed" test "$(grep -c '^FileCloseRequest' "$session_dir/requests.log")" -eq 1
+
+echo "getmac, the window closed during a slow copy"
+head -c 800000 /dev/urandom > "$device/macAddress.txt"
+echo "the old MAC file" > "$session_dir/old-mac.txt"
+cp "$session_dir/old-mac.txt" "$session_dir/mac3.txt"
+start_simulator "FileReadRequest delay 15"
+start_app getmac "$session_dir/mac3.txt"
+window=$(main_window_of "$app_pid")
+wait_for_request FileReadRequest
+click_window "$window" 480 17
+closed_at=$(date +%s)
+await_app
+check "the program ended within a few seconds" test $(( $(date +%s) - closed_at )) -le 5
+check "exit code -1" test "$app_status" -eq 255
+check "the old local file stays" cmp -s "$session_dir/old-mac.txt" "$session_dir/mac3.txt"
+rm -f "$device/macAddress.txt"
+
 echo "AUTO is not a keyword"
 : > "$session_dir/requests.log"
 HOME="$session_dir/home" XDG_CONFIG_HOME="" USB_FILE_UTILITY_PORTS="$port" "$APP" AUTO 2> "$session_dir/app.err" &

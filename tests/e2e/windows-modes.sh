@@ -68,6 +68,27 @@ check "the image arrived whole" cmp -s "$image" "$device/KX9image"
 check "the trigger file exists" test -f "$device/KX9imageDone"
 check "the settings file is under %APPDATA%\\zem" grep -q 'UpdateFileLocalPath' "$settings"
 
+echo "auto, a slow update: the progress bar, a click on the tabs, then Escape"
+rm -f "$device/KX9image" "$device/KX9imageDone"
+head -c 1500000 /dev/urandom > "$image"
+start_simulator "FileWriteRequest delay 15"
+start_app auto
+window=$(main_window_of "$app_pid")
+wait_for_request FileWriteRequest 60
+sleep 1
+import -window root "$session_dir/progress.png" 2>/dev/null
+click_window "$window" 130 51     # the "File System" tab
+sleep 0.5
+xdotool key --window "$window" Escape 2>/dev/null
+await_app
+check "exit code -1" test "$app_status" -eq 255
+check "the progress bar shows" test "$(bar_pixels "$session_dir/progress.png")" -gt 100
+check "the cancel is logged" log_has "Transfer cancelled."
+check "no trigger file and no partial image" test ! -e "$device/KX9imageDone" -a ! -e "$device/KX9image"
+check "nothing but writes between the first and the last write" \
+    test -z "$(requests_during_writes | grep -v '^FileWriteRequest')"
+[ -n "$screenshots" ] && cp "$session_dir/progress.png" "$screenshots/windows-progress-bar.png"
+
 echo "auto, no remembered port"
 write_windows_settings
 run_app auto

@@ -2,6 +2,7 @@
 // framework's GUI initialised and the settings file in a throwaway folder.
 
 #include "app/Settings.h"
+#include "app/ShinyLookAndFeel.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ int main (int argc, char** argv)
     int result = 0;
     {
         juce::ScopedJuceInitialiser_GUI juce;
-        juce::LookAndFeel_V4 lookAndFeel (juce::LookAndFeel_V4::getLightColourScheme());
+        ShinyLookAndFeel lookAndFeel;
         juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
         result = RUN_ALL_TESTS();
         Settings::close();
