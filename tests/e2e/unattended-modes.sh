@@ -34,6 +34,7 @@ check "the image arrived whole" cmp -s "$image" "$device/KX9image"
 check "the trigger file exists" test -f "$device/KX9imageDone"
 check "the completion box was answered" test "$(cat "$session_dir/boxes")" -eq 1
 check "the port is closed at the end" log_has "Closing Port."
+check "the progress bar is gone when the box shows" test "$(bar_pixels "$session_dir/box.png")" -eq 0
 [ -n "$screenshots" ] && mkdir -p "$screenshots" && cp "$session_dir/box.png" "$screenshots/auto-update.png" 2>/dev/null
 rm -f "$device/KX9image" "$device/KX9imageDone"
 
