@@ -76,7 +76,10 @@ bool ConnectionPane::updateFirmware()
 
         logLine ("sending " + localPath + " as " + imagePath);
 
-        if (client.sendFile (localPath, imagePath) < 0)
+        const auto sent = client.sendFile (localPath, imagePath);
+        mainPane.hideProgress();
+
+        if (sent < 0)
         {
             // A cancel has said so in the log; nobody waits for a box then.
             if (! mainPane.wasCancelled())
@@ -119,7 +122,10 @@ bool ConnectionPane::readMacFile (const juce::String& localPath)
 
     logLine ("Reading Mac file...");
 
-    if (mainPane.getClient().getFile (macAddressFilePath, localPath) != 0)
+    const auto copied = mainPane.getClient().getFile (macAddressFilePath, localPath);
+    mainPane.hideProgress();
+
+    if (copied != 0)
     {
         logLine ("Failed to read mac file");
 

@@ -206,6 +206,15 @@ void MainPane::showProgress()
     catchUpWithWindow();
 }
 
+void MainPane::hideProgress()
+{
+    if (progressPanel != nullptr && progressPanel->isVisible())
+    {
+        progressPanel->setVisible (false);
+        resized();
+    }
+}
+
 bool MainPane::keyPressed (const juce::KeyPress& key)
 {
     if (key != juce::KeyPress::escapeKey || ! operationRunning)

@@ -68,6 +68,10 @@ public:
     /** True when the running operation's transfer was cancelled. */
     bool wasCancelled() const;
 
+    /** Hides the progress strip until the operation's next transfer begins (before a
+        message box that says how the transfer went, say). */
+    void hideProgress();
+
     /** The progress strip of the running operation, or nullptr when idle. */
     TransferProgressPanel* getProgressPanel() noexcept   { return progressPanel.get(); }
 

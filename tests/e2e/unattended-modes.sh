@@ -14,6 +14,11 @@ port=$session_dir/port
 image=$session_dir/image.bin
 head -c 300000 /dev/urandom > "$image"
 
+echo "--version"
+version=$(DISPLAY= "$APP" --version 2>/dev/null); version_status=$?
+check "exit code 0 without a display" test "$version_status" -eq 0
+check "the version on standard output" grep -qxE 'usb-file-utility [0-9]+\.[0-9]+\.[0-9]+' <<< "$version"
+
 echo "auto, the firmware already installed"
 start_simulator
 mkdir -p "$device/lib" && echo installed > "$device/lib/libm.so.2"
@@ -22,6 +27,7 @@ run_app auto
 check "exit code 0" test "$app_status" -eq 0
 check "one message box" test "$(cat "$session_dir/boxes")" -eq 1
 check "the skip is logged" log_has "Firmware already exists, skipping update"
+check "the log names the version" log_has "USB File Utility ${version#usb-file-utility }"
 check "no image written" test ! -e "$device/KX9image"
 check "the settings stay in ~/.config/zem" test -f "$session_dir/home/.config/zem/KX9ManufacturingUSBUtility.properties"
 rm -rf "$device/lib"
@@ -34,6 +40,7 @@ check "the image arrived whole" cmp -s "$image" "$device/KX9image"
 check "the trigger file exists" test -f "$device/KX9imageDone"
 check "the completion box was answered" test "$(cat "$session_dir/boxes")" -eq 1
 check "the port is closed at the end" log_has "Closing Port."
+check "the progress bar is gone when the box shows" test "$(bar_pixels "$session_dir/box.png")" -eq 0
 [ -n "$screenshots" ] && mkdir -p "$screenshots" && cp "$session_dir/box.png" "$screenshots/auto-update.png" 2>/dev/null
 rm -f "$device/KX9image" "$device/KX9imageDone"
 
