@@ -5,10 +5,11 @@
 #include "app/MainPane.h"
 #include "app/Settings.h"
 #include "remotefs/HostPaths.h"
+#include "remotefs/RemoteListing.h"
+#include "protocol/DeviceText.h"
 
 #include "ImageData.h"
 
-#include <algorithm>
 
 namespace
 {
@@ -17,34 +18,6 @@ const juce::String initialFolderText ("/mnt/nandfs/usr/");
 const juce::String allFilesPattern ("*.*");
 
 const juce::Colour bandColour (0xffa3a3a3);
-
-/** True when a name the device listed stands for one entry of the listed folder. A name
-    such as "..", "." or "a/b" joined to the folder would address another entry than the
-    one shown, so Delete, Rename or Get could act on the wrong thing. */
-bool isSingleEntryName (const juce::String& name)
-{
-    return name.isNotEmpty() && name != "." && name != ".." && ! name.containsChar ('/');
-}
-
-/** Ascending order by UTF-16 code units, case-sensitive (every upper-case ASCII letter
-    before every lower-case one). juce::String holds UTF-8, whose byte order differs from
-    UTF-16's for characters above U+FFFF, so the code units are compared directly. */
-bool precedesInUtf16 (const juce::String& a, const juce::String& b)
-{
-    const auto* unitA = a.toUTF16().getAddress();
-    const auto* unitB = b.toUTF16().getAddress();
-
-    for (;; ++unitA, ++unitB)
-    {
-        const auto ua = (juce::uint16) *unitA, ub = (juce::uint16) *unitB;
-
-        if (ua != ub)
-            return ua < ub;
-
-        if (ua == 0)
-            return false;
-    }
-}
 
 void setUpTextButton (juce::TextButton& button, const juce::String& text)
 {
@@ -159,14 +132,7 @@ void FileSystemPane::listRemoteFolder()
     const auto listing = ++listingCount;
 
     // "//" becomes "/" in one left-to-right pass, so "///" becomes "//".
-    auto folder = remoteFolderField.getText().trim().replace ("//", "/");
-
-    if (folder.endsWithChar ('/'))
-        folder = folder.upToLastOccurrenceOf ("/", false, false);
-
-    if (folder.isEmpty())
-        folder = "/";
-
+    const auto folder = normaliseRemoteFolder (remoteFolderField.getText());
     remoteFolderField.setText (folder, true);
 
     auto& client = mainPane.getClient();
@@ -185,11 +151,7 @@ void FileSystemPane::listRemoteFolder()
 
     Settings::setAndSave ("RemoteFolder", folder);
 
-    auto names = fileNames;
-    names.addArray (folderNames);
-    std::sort (names.begin(), names.end(), precedesInUtf16);
-
-    for (const auto& name : names)
+    for (const auto& [name, isFolder] : orderForListing (fileNames, folderNames))
     {
         if (! isSingleEntryName (name))
         {
@@ -197,7 +159,7 @@ void FileSystemPane::listRemoteFolder()
             continue;
         }
 
-        const bool isFolder = folderNames.contains (name);
+        // Joined by "/" even at the root ("//name"), as the device has always been asked.
         const auto path = folder + "/" + name;
 
         FileSystemEntryInfo info;
@@ -273,7 +235,7 @@ void FileSystemPane::deleteEntry (const SelectedEntry& entry)
     if (! entry.isEntry)
         return;
 
-    nameAssigner.showAsQuestion ("Delete " + entry.name + "?");
+    nameAssigner.showAsQuestion ("Delete " + DeviceText::toDisplay (entry.name) + "?");
 
     if (nameAssigner.runModally() != NameAssigner::acceptedResult)
         return;

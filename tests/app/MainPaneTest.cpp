@@ -135,6 +135,7 @@ TEST (MainPane, NotificationsAreLoggedInTheirFormats)
 TEST (MainPane, EveryLineAlsoGoesToStandardError)
 {
     MainPane pane;
+    ASSERT_TRUE (StandardErrorEcho::drain (10000));   // the version line, written as the pane starts
     testing::internal::CaptureStderr();
     pane.log ("Successfully opened port");
     pane.log ("Closing Port.");
