@@ -41,19 +41,19 @@ struct ClockNearWrap
     WaitClock::Source previous = nullptr;
 };
 
-#if defined (__SANITIZE_ADDRESS__)
- #define USB_TEST_UNDER_ASAN 1
+#if defined (__SANITIZE_ADDRESS__) || defined (__SANITIZE_THREAD__)
+ #define USB_TEST_UNDER_SANITIZER 1
 #elif defined (__has_feature)
- #if __has_feature (address_sanitizer)
-  #define USB_TEST_UNDER_ASAN 1
+ #if __has_feature (address_sanitizer) || __has_feature (thread_sanitizer)
+  #define USB_TEST_UNDER_SANITIZER 1
  #endif
 #endif
 
-/** The memory the process holds, or -1 where this isn't known (or, under AddressSanitizer,
-    which keeps freed memory in quarantine, doesn't say much). */
+/** The memory the process holds, or -1 where this isn't known (or under a sanitizer, whose
+    quarantine and shadow memory make it say little about the code). */
 juce::int64 residentBytes()
 {
-   #if JUCE_LINUX && ! defined (USB_TEST_UNDER_ASAN)
+   #if JUCE_LINUX && ! defined (USB_TEST_UNDER_SANITIZER)
     juce::int64 pages = 0, resident = -1;
     if (auto* statm = std::fopen ("/proc/self/statm", "r"))
     {
