@@ -73,6 +73,11 @@ s = json.loads(open(sys.argv[1]).read())
 assert s["ok"] is True and s["bytes"] == 4 * 8169 + 3 and s["local"] == "C:\\cli-test\\data.bin", s
 ' "$work/out"
 
+echo "doctor"
+cli --port COM4 doctor
+check "a free, present port: exit 0" test "$status" -eq 0
+check "  (the port's line)" grep -q "^ok.*COM4 is present and free" "$work/out"
+
 echo "no port"
 USB_FILE_UTILITY_PORTS="" timeout 120 "$wine" "$exe" identify > /dev/null 2>&1
 check "exit 3" test $? -eq 3
