@@ -18,11 +18,7 @@ rm -f "$build"/*.deb
 deb=$(ls "$build"/*.deb)
 echo "Built $deb"
 
-failures=0
-check() {   # check DESCRIPTION COMMAND...
-    local what=$1; shift
-    if "$@"; then echo "  ok: $what"; else echo "  FAILED: $what"; failures=$((failures + 1)); fi
-}
+. scripts/lib/checks.sh
 
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|')
 has() { grep -qxF "$1" <<< "$contents"; }

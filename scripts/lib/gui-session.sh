@@ -185,16 +185,7 @@ bar_pixels() {
         -format '%[fx:round(mean*w*h)]' info:
 }
 
-# Test bookkeeping.
-failures=0
-check() {   # check DESCRIPTION COMMAND...
-    local what=$1; shift
-    if "$@"; then
-        echo "  ok: $what"
-    else
-        echo "  FAILED: $what"
-        failures=$((failures + 1))
-    fi
-}
+# Test bookkeeping (check, $failures).
+. "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 # A line of the program's log (on Windows its lines end in CR LF).
 log_has() { tr -d '\r' < "$session_dir/app.err" | grep -aqxF "$1"; }

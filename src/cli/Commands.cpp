@@ -162,18 +162,26 @@ int Commands::ports()
     return exitSuccess;
 }
 
-int Commands::identify()
+int Commands::connectAndIdentify (DeviceIdentity& identity)
 {
     if (! connect())
         return exitNoPort;
-
-    DeviceIdentity identity;
 
     if (client.identifyDevice (identity) != 0)
     {
         logLine ("Error requesting device info.");
         return exitFailed;
     }
+
+    return exitSuccess;
+}
+
+int Commands::identify()
+{
+    DeviceIdentity identity;
+
+    if (const auto result = connectAndIdentify (identity); result != exitSuccess)
+        return result;
 
     if (console.isJson())
     {
@@ -479,17 +487,11 @@ int Commands::watch()
 {
     printNotifications = true;
 
-    if (! connect())
-        return exitNoPort;
-
     // The identification shows that a device answers on the port.
     DeviceIdentity identity;
 
-    if (client.identifyDevice (identity) != 0)
-    {
-        logLine ("Error requesting device info.");
-        return exitFailed;
-    }
+    if (const auto result = connectAndIdentify (identity); result != exitSuccess)
+        return result;
 
     logLine (juce::String::formatted ("Found device: familyID=0x%.3x, deviceID=0x%.3x.",
                                       (unsigned) identity.familyId, (unsigned) identity.deviceId));

@@ -47,6 +47,9 @@ private:
     /** Opens the chosen port and attaches it to the client; false when there is none. */
     bool connect();
 
+    /** connect, then the device's identification: exitSuccess, exitNoPort or exitFailed. */
+    int connectAndIdentify (DeviceIdentity& identity);
+
     /** The exit code of a device operation's result, 1 after Ctrl-C whatever it was. */
     int outcome (bool succeeded) const;
 

@@ -6,7 +6,6 @@ set -u
 CLI=$1
 SIMULATOR=$2
 work=$(mktemp -d /tmp/usb-file-utility-cli.XXXXXX)
-failures=0
 declare -A simulator_pids=()
 
 stop_simulator() {   # NAME
@@ -40,15 +39,7 @@ start_simulator() {
     echo "the simulator did not start"; cat "$dir/simulator.err"; return 1
 }
 
-check() {   # DESCRIPTION COMMAND...
-    local what=$1; shift
-    if "$@"; then
-        echo "  ok: $what"
-    else
-        echo "  FAILED: $what"
-        failures=$((failures + 1))
-    fi
-}
+. "$(dirname "$0")/../../scripts/lib/checks.sh"
 
 # cli ARG...: runs the tool on station a's port; sets status, leaves $work/out and $work/err.
 cli() {

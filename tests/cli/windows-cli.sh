@@ -10,7 +10,6 @@ exe=$2
 SIMULATOR=$3
 work=$(mktemp -d /tmp/usb-file-utility-cli-wine.XXXXXX)
 drive_c=$WINEPREFIX/drive_c
-failures=0
 simulator_pid=""
 
 cleanup() {
@@ -20,15 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {   # DESCRIPTION COMMAND...
-    local what=$1; shift
-    if "$@"; then
-        echo "  ok: $what"
-    else
-        echo "  FAILED: $what"
-        failures=$((failures + 1))
-    fi
-}
+. "$(dirname "$0")/../../scripts/lib/checks.sh"
 
 # cli ARG...: the tool under Wine; sets status, leaves $work/out and $work/err (CR LF lines
 # made LF).
