@@ -2,16 +2,19 @@
 // simulator over a pseudo-terminal with no device delay, side by side with a ceiling: a
 // minimal stop-and-wait loop over a pty pair against a minimal peer process that does no
 // file I/O, with the same frames (8191-byte frames, a 10-byte acknowledgement, a 22-byte
-// read request). Rounds alternate client and ceiling, first on a quiet machine, then with
-// one core kept busy by a separate process; medians and ranges are reported. The client's
-// CPU includes the simulator's, the ceiling's the peer's. Last, the time per entry of
-// listing folders with each entry's information.
+// read request). A third path puts the client's own request exchange (its threads, queues
+// and decoding, but no files) over the ceiling's peer, which tells the client's share of a
+// gap from the simulator's. Rounds rotate the three paths, first on a quiet machine, then
+// with one core kept busy by a separate process; medians and ranges are reported. Each
+// path's CPU includes its far end's: the simulator's or the peer's. Last, the time per
+// entry of listing folders with each entry's information.
 //
 //   transfer_benchmark [--mib N] [--rounds N] [--entries N,N...] [--no-load]
 //   (defaults: 32 MiB, 7 rounds, 1000,10000 entries)
 
 #include "app/ILogger.h"
 #include "protocol/VeltraneClient.h"
+#include "protocol/VeltraneRequests.h"
 #include "support/SimulatorProcess.h"
 #include "transport/SerialPort.h"
 
@@ -19,7 +22,9 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -165,7 +170,11 @@ void putHeader (char* frame, int id, juce::uint32 payloadLength, juce::int32 ser
 
         if (id == 0x000C)
         {
+            // Serial number, an unused 64-bit value, the byte count, the bytes.
             putHeader (block.data(), 0x000D, frameSize - 6, serial);
+            std::fill (block.begin() + 10, block.begin() + 18, 0);
+            for (int i = 0; i < 4; ++i)
+                block[(size_t) (18 + i)] = (char) (blockSize >> (8 * i));
             if (! writeExactly (fd, block.data(), block.size()))
                 ::_exit (1);
         }
@@ -200,6 +209,8 @@ public:
         }
 
         ::close (master);
+        ::fcntl (fd, F_SETFD, FD_CLOEXEC);   // the simulator, started later, must not hold it
+        slavePath = ::ttyname (fd);
         return peer > 0;
     }
 
@@ -210,6 +221,15 @@ public:
 
         if (peer > 0)
             ::waitpid (peer, nullptr, 0);
+    }
+
+    /** Raw mode with reads that block for a byte again: the client's port settings, made
+        on the same terminal, leave reads that return at once. */
+    void restoreLine()
+    {
+        termios raw {};
+        cfmakeraw (&raw);
+        ::tcsetattr (fd, TCSANOW, &raw);
     }
 
     bool send (int blocks)
@@ -252,7 +272,11 @@ public:
 
     pid_t getPeer() const noexcept { return peer; }
 
+    /** The pty the ceiling talks through, for the client to open while the ceiling rests. */
+    const juce::String& getSlavePath() const noexcept { return slavePath; }
+
 private:
+    juce::String slavePath;
     int fd = -1;
     pid_t peer = -1;
     juce::int32 serial = 0;
@@ -268,7 +292,14 @@ public:
         pid = ::fork();
 
         if (pid == 0)
+        {
+            // It holds none of the benchmark's terminals and ends with the benchmark, even
+            // one that fails half-way.
+            ::closefrom (3);
+            ::prctl (PR_SET_PDEATHSIG, SIGKILL);
+
             for (volatile unsigned spin = 0;; spin = spin + 1) {}
+        }
     }
 
     ~BusyCore()
@@ -313,38 +344,48 @@ Spread spreadOf (std::vector<double> values)
     return { median, values.front(), values.back() };
 }
 
-struct Direction
+/** The samples of one path in one direction, under one condition. */
+struct Series
 {
-    std::vector<double> clientRate, ceilingRate, rateRatio, clientCpu, ceilingCpu, cpuRatio, simulatorShare;
+    std::vector<double> rate, rateRatio, cpu, cpuRatio, farShare;
 
-    void add (const Sample& client, const Sample& ceiling)
+    void add (const Sample& sample, const Sample& ceiling)
     {
-        clientRate.push_back (client.mibPerSecond);
-        ceilingRate.push_back (ceiling.mibPerSecond);
-        rateRatio.push_back (client.mibPerSecond / ceiling.mibPerSecond);
-        clientCpu.push_back (client.cpuPerMib);
-        ceilingCpu.push_back (ceiling.cpuPerMib);
-        cpuRatio.push_back (client.cpuPerMib / ceiling.cpuPerMib);
-        simulatorShare.push_back (client.otherShare);
+        rate.push_back (sample.mibPerSecond);
+        rateRatio.push_back (sample.mibPerSecond / ceiling.mibPerSecond);
+        cpu.push_back (sample.cpuPerMib);
+        cpuRatio.push_back (sample.cpuPerMib / ceiling.cpuPerMib);
+        farShare.push_back (sample.otherShare);
     }
 };
 
-void printRow (const char* condition, const char* what, const Direction& d)
+/** Ceiling, the client over the ceiling's peer, and the client with the simulator. */
+struct Direction
 {
-    const auto row = [] (const std::vector<double>& v, const char* format)
+    Series ceiling, overPeer, client;
+};
+
+void printRow (const char* condition, const char* what, const char* path, const Series& series)
+{
+    const auto column = [] (const std::vector<double>& v, const char* format)
     {
         const auto s = spreadOf (v);
         std::printf (format, s.median, s.low, s.high);
     };
 
-    std::printf ("| %-5s | %-4s ", condition, what);
-    row (d.clientRate, "| %6.1f (%5.1f-%5.1f) ");
-    row (d.ceilingRate, "| %6.1f (%5.1f-%5.1f) ");
-    row (d.rateRatio, "| %5.2f (%4.2f-%4.2f) ");
-    row (d.clientCpu, "| %6.4f (%6.4f-%6.4f) ");
-    row (d.ceilingCpu, "| %6.4f (%6.4f-%6.4f) ");
-    row (d.cpuRatio, "| %4.2f (%4.2f-%4.2f) ");
-    std::printf ("| %2.0f %% |\n", spreadOf (d.simulatorShare).median * 100);
+    std::printf ("| %-5s | %-4s | %-22s ", condition, what, path);
+    column (series.rate, "| %6.1f (%5.1f-%5.1f) ");
+    column (series.rateRatio, "| %4.2f (%4.2f-%4.2f) ");
+    column (series.cpu, "| %6.4f (%6.4f-%6.4f) ");
+    column (series.cpuRatio, "| %4.2f (%4.2f-%4.2f) ");
+    std::printf ("| %2.0f %% |\n", spreadOf (series.farShare).median * 100);
+}
+
+void printRows (const char* condition, const char* what, const Direction& d)
+{
+    printRow (condition, what, "ceiling", d.ceiling);
+    printRow (condition, what, "client, minimal peer", d.overPeer);
+    printRow (condition, what, "client, simulator", d.client);
 }
 
 struct Setup
@@ -355,16 +396,48 @@ struct Setup
     int mib = 32, rounds = 7;
 };
 
-/** Alternated rounds of client and ceiling, each sending and getting the same amount. */
+/** The client's request exchange over the ceiling's peer: the same frames as the ceiling
+    sends, sent and awaited the way the client's transfers do, with no file at either end. */
+struct ExchangeOverPeer
+{
+    bool send (VeltraneClient& client, int blocks)
+    {
+        juce::MemoryInputStream source (payload.getData(), payload.getSize(), false);
+        FileWriteRequest request (1, source);
+
+        for (int i = 0; i < blocks; ++i, request.takeNextSerialNumber())
+            if (client.sendRequestAndWait (request, 5000) == nullptr)
+                return false;
+
+        return true;
+    }
+
+    bool get (VeltraneClient& client, int blocks)
+    {
+        FileReadRequest request (1, blockSize);
+
+        for (int i = 0; i < blocks; ++i, request.takeNextSerialNumber())
+            if (client.sendRequestAndWait (request, 1000) == nullptr)
+                return false;
+
+        return true;
+    }
+
+    juce::MemoryBlock payload;
+};
+
+/** Rounds of the three paths, each sending and getting the same amount; each round starts
+    with another path, so that none always runs first. */
 void compare (Setup& setup, const char* condition, Direction& send, Direction& get)
 {
     const auto blocks = (int) (((juce::int64) setup.mib << 20) / blockSize) + 1;
     const auto mib = (double) setup.mib;
-    const auto simulatorPid = setup.simulator.getProcessId();
+    const auto simulatorPid = setup.simulator.getProcessId(), peerPid = setup.ceiling.getPeer();
+    ExchangeOverPeer exchange { juce::MemoryBlock ((size_t) blocks * blockSize, true) };
 
     for (int round = 0; round < setup.rounds; ++round)
     {
-        Sample clientSend, clientGet, ceilingSend, ceilingGet;
+        Sample clientSend, clientGet, ceilingSend, ceilingGet, peerSend, peerGet;
 
         const auto runClient = [&]
         {
@@ -386,17 +459,35 @@ void compare (Setup& setup, const char* condition, Direction& send, Direction& g
 
         const auto runCeiling = [&]
         {
-            ceilingSend = measure (mib, setup.ceiling.getPeer(), [&] { return setup.ceiling.send (blocks); });
-            ceilingGet = measure (mib, setup.ceiling.getPeer(), [&] { return setup.ceiling.get (blocks); });
+            setup.ceiling.restoreLine();
+            ceilingSend = measure (mib, peerPid, [&] { return setup.ceiling.send (blocks); });
+            ceilingGet = measure (mib, peerPid, [&] { return setup.ceiling.get (blocks); });
         };
 
-        if (round % 2 == 0) { runClient(); runCeiling(); }
-        else                { runCeiling(); runClient(); }
+        const auto runOverPeer = [&]
+        {
+            VeltraneClient client;
+            SerialPort port (setup.ceiling.getSlavePath(), SerialPortSettings {});
+            client.attachPort (&port);
+            peerSend = measure (mib, peerPid, [&] { return exchange.send (client, blocks); });
+            peerGet = measure (mib, peerPid, [&] { return exchange.get (client, blocks); });
+            client.detachPort();
+        };
 
-        send.add (clientSend, ceilingSend);
-        get.add (clientGet, ceilingGet);
-        std::fprintf (stderr, "%s round %d: send %.1f vs %.1f MiB/s, get %.1f vs %.1f MiB/s\n", condition, round + 1,
-                      clientSend.mibPerSecond, ceilingSend.mibPerSecond, clientGet.mibPerSecond, ceilingGet.mibPerSecond);
+        const std::function<void()> paths[] = { runClient, runCeiling, runOverPeer };
+
+        for (int i = 0; i < 3; ++i)
+            paths[(round + i) % 3]();
+
+        send.ceiling.add (ceilingSend, ceilingSend);
+        send.overPeer.add (peerSend, ceilingSend);
+        send.client.add (clientSend, ceilingSend);
+        get.ceiling.add (ceilingGet, ceilingGet);
+        get.overPeer.add (peerGet, ceilingGet);
+        get.client.add (clientGet, ceilingGet);
+        std::fprintf (stderr, "%s round %d: send %.1f / %.1f / %.1f MiB/s, get %.1f / %.1f / %.1f MiB/s (client, client over peer, ceiling)\n",
+                      condition, round + 1, clientSend.mibPerSecond, peerSend.mibPerSecond, ceilingSend.mibPerSecond,
+                      clientGet.mibPerSecond, peerGet.mibPerSecond, ceilingGet.mibPerSecond);
     }
 }
 
@@ -524,16 +615,16 @@ int main (int argc, char** argv)
         compare (setup, "load", loadedSend, loadedGet);
     }
 
-    std::printf ("\n%d MiB each way, %d-byte blocks, %d alternated rounds; medians (min-max)\n\n", setup.mib, blockSize, setup.rounds);
-    std::printf ("| cond. | dir. | client MiB/s        | ceiling MiB/s       | client/ceiling    | client CPU s/MiB        | ceiling CPU s/MiB       | CPU ratio        | simulator's part of client CPU |\n");
-    std::printf ("|---|---|---|---|---|---|---|---|---|\n");
-    printRow ("quiet", "send", quietSend);
-    printRow ("quiet", "get", quietGet);
+    std::printf ("\n%d MiB each way, %d-byte blocks, %d rounds; medians (min-max)\n\n", setup.mib, blockSize, setup.rounds);
+    std::printf ("| cond. | dir. | path                   | MiB/s               | of ceiling       | CPU s/MiB               | CPU of ceiling   | far end's CPU |\n");
+    std::printf ("|---|---|---|---|---|---|---|---|\n");
+    printRows ("quiet", "send", quietSend);
+    printRows ("quiet", "get", quietGet);
 
     if (withLoad)
     {
-        printRow ("load", "send", loadedSend);
-        printRow ("load", "get", loadedGet);
+        printRows ("load", "send", loadedSend);
+        printRows ("load", "get", loadedGet);
     }
 
     std::printf ("\n");

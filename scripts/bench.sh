@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the benchmark optimised and runs all of it: client against a minimal stop-and-wait
-# ceiling, alternated rounds on a quiet machine and with one core kept busy, then the
-# listing cost. Prints one Markdown table of medians and ranges (the README shows one).
+# Builds the benchmark optimised and runs all of it: the client with the simulator, the
+# client's exchange over the ceiling's minimal peer, and a minimal stop-and-wait ceiling,
+# in rotating rounds on a quiet machine and with one core kept busy, then the listing
+# cost. Prints one Markdown table of medians and ranges (the README shows one).
 #   scripts/bench.sh [--mib N] [--rounds N] [--entries N,N...] [--no-load]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -75,11 +75,17 @@ std::unique_ptr<ReceivedMessage> MessageQueue::pop (int timeoutMs)
 
         const auto remaining = deadline.remainingMs();
 
-        if (remaining == 0)
+        if (remaining == 0 || waitingStopped)
             return nullptr;
 
         available.wait (remaining);
     }
+}
+
+void MessageQueue::stopWaiting()
+{
+    waitingStopped = true;
+    available.signal();
 }
 
 void MessageQueue::clear()

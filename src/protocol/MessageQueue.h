@@ -27,6 +27,11 @@ public:
         nullptr when none came in time. The wait sleeps; it doesn't spin. */
     std::unique_ptr<ReceivedMessage> pop (int timeoutMs);
 
+    /** Makes a pop that waits, and every later one, return at once with what is queued
+        (nullptr when nothing is), so that a consumer thread can be stopped without waiting
+        out its pop. */
+    void stopWaiting();
+
     /** Destroys every queued frame without waiting. */
     void clear();
 
@@ -44,6 +49,7 @@ private:
 
     const int capacity;
     juce::WaitableEvent available;   // auto-reset; may be left signalled: pop looks again
+    std::atomic<bool> waitingStopped { false };
     juce::CriticalSection lock;      // guards everything below
     ReceivedMessage* head = nullptr;
     ReceivedMessage* tail = nullptr;

@@ -33,12 +33,14 @@ bool isOlder (juce::int32 serial, juce::int32 expected) noexcept
 VeltraneClient::VeltraneClient()
     : juce::Thread ("VeltraneClientThread")
 {
+    juce::Thread::addListener (&exitWaker);
     startThread();
 }
 
 VeltraneClient::~VeltraneClient()
 {
     stopThread (threadStopTimeoutMs);
+    juce::Thread::removeListener (&exitWaker);
     releaseStreams();
     frameCutter.discardPartialFrame();
     notificationQueue.clear();
@@ -107,7 +109,16 @@ int VeltraneClient::sendRequest (VeltraneClientRequest& request)
 
 std::unique_ptr<VeltraneClientResponse> VeltraneClient::receiveResponse (VeltraneClientRequest& request, int timeoutMs)
 {
-    auto record = responseQueue.pop (timeoutMs);
+    WaitClock::Deadline deadline (timeoutMs);
+    auto record = responseQueue.pop (0);
+
+    // This thread receives the answer itself where the port allows, which spares waking
+    // the reader thread and then this one for every answer; otherwise the reader delivers.
+    while (record == nullptr && inputStream != nullptr && inputStream->receiveOnCallingThread (deadline.remainingMs()))
+        record = responseQueue.pop (0);
+
+    if (record == nullptr)
+        record = responseQueue.pop (deadline.remainingMs());
 
     if (record == nullptr)
     {

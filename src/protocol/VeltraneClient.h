@@ -155,6 +155,15 @@ private:
     FrameCutter frameCutter;
     MessageQueue notificationQueue { notificationQueueCapacity };
     MessageQueue responseQueue { responseQueueCapacity };
+
+    // Ends the thread's wait for notifications as soon as it is asked to stop, rather than
+    // up to 100 ms later, which every short command-line run would spend on its way out.
+    struct ExitWaker : juce::Thread::Listener
+    {
+        explicit ExitWaker (MessageQueue& q) : queue (q) {}
+        void exitSignalSent() override { queue.stopWaiting(); }
+        MessageQueue& queue;
+    } exitWaker { notificationQueue };
     juce::Array<IVeltraneClientListener*> listeners;
     TransferProgress* progress = nullptr;
     TransferProgress noProgress;

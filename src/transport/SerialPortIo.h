@@ -73,4 +73,16 @@ private:
 
     JUCE_DECLARE_NON_COPYABLE (PortWriter)
 };
+
+/** Whether a thread other than the stream threads may do I/O on the port itself (the two
+    calls below). It saves a thread hand-off, and the wake-up that costs, per request and
+    per answer. On Windows the overlapped requests belong to the stream threads, so there
+    the calls below report failedAtOnce and the streams leave all I/O to their threads. */
+bool callingThreadIoAvailable() noexcept;
+
+/** Writes what the port takes of the bytes now (perhaps 0), without waiting. */
+IoResult writeAtOnce (SerialPort& port, const void* data, int count);
+
+/** Waits up to timeoutMs for received bytes and reads at most size of them into buffer. */
+IoResult readWithin (SerialPort& port, void* buffer, int size, int timeoutMs);
 } // namespace serial

@@ -40,36 +40,7 @@ const void* PortReader::getData() const noexcept
 
 IoResult PortReader::read()
 {
-    const int descriptor = native->port.getHandle();
-
-    if (descriptor < 0)
-        return { IoOutcome::portLost };
-
-    pollfd request { descriptor, POLLIN, 0 };
-    const int ready = ::poll (&request, 1, ioWaitMs);
-
-    if (ready == 0 || (ready < 0 && errno == EINTR))
-        return { IoOutcome::nothingYet };
-
-    if (ready < 0)
-        return { IoOutcome::portLost };
-
-    // After close() the number points at /dev/null, which reads as 0 bytes; the loop then
-    // sees the closed port and ends.
-    const auto count = ::read (descriptor, native->block.get(), (size_t) ioBlockSize);
-
-    if (count > 0)
-        return { IoOutcome::transferred, (int) count };
-
-    if (count < 0 && ! isRetryable (errno))
-        return { IoOutcome::portLost };
-
-    // A hung-up terminal (device unplugged, pty master closed) stays readable with nothing
-    // to read; it will not deliver again.
-    if ((request.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && native->port.isOpen())
-        return { IoOutcome::portLost };
-
-    return { IoOutcome::nothingYet };
+    return readWithin (native->port, native->block.get(), ioBlockSize, ioWaitMs);
 }
 
 struct PortWriter::Native
@@ -82,7 +53,27 @@ PortWriter::~PortWriter() = default;
 
 IoResult PortWriter::write (const void* data, int count)
 {
-    const int descriptor = native->port.getHandle();
+    const auto result = writeAtOnce (native->port, data, count);
+
+    // The driver's queue is full (or flow control holds it): wait until it takes more.
+    if (result.outcome == IoOutcome::nothingYet)
+    {
+        pollfd request { native->port.getHandle(), POLLOUT, 0 };
+        ::poll (&request, 1, ioWaitMs);
+    }
+
+    return result;
+}
+
+//==============================================================================
+bool callingThreadIoAvailable() noexcept
+{
+    return true;
+}
+
+IoResult writeAtOnce (SerialPort& port, const void* data, int count)
+{
+    const int descriptor = port.getHandle();
 
     if (descriptor < 0)
         return { IoOutcome::portLost };
@@ -92,18 +83,46 @@ IoResult PortWriter::write (const void* data, int count)
     if (written >= 0)
     {
         // If close() ran meanwhile the bytes may have gone to /dev/null: they stay queued.
-        if (! native->port.isOpen())
+        if (! port.isOpen())
             return { IoOutcome::portLost };
 
         return { IoOutcome::transferred, (int) written };
     }
 
-    if (! isRetryable (errno))
-        return { IoOutcome::failedAtOnce };
+    return { isRetryable (errno) ? IoOutcome::nothingYet : IoOutcome::failedAtOnce };
+}
 
-    // The driver's queue is full (or flow control holds it): wait until it takes more.
-    pollfd request { descriptor, POLLOUT, 0 };
-    ::poll (&request, 1, ioWaitMs);
+IoResult readWithin (SerialPort& port, void* buffer, int size, int timeoutMs)
+{
+    const int descriptor = port.getHandle();
+
+    if (descriptor < 0)
+        return { IoOutcome::portLost };
+
+    pollfd request { descriptor, POLLIN, 0 };
+    const int ready = ::poll (&request, 1, timeoutMs);
+
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+        return { IoOutcome::nothingYet };
+
+    if (ready < 0)
+        return { IoOutcome::portLost };
+
+    // After close() the number points at /dev/null, which reads as 0 bytes; the loop then
+    // sees the closed port and ends.
+    const auto count = ::read (descriptor, buffer, (size_t) size);
+
+    if (count > 0)
+        return { IoOutcome::transferred, (int) count };
+
+    if (count < 0 && ! isRetryable (errno))
+        return { IoOutcome::portLost };
+
+    // A hung-up terminal (device unplugged, pty master closed) stays readable with nothing
+    // to read; it will not deliver again.
+    if ((request.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && port.isOpen())
+        return { IoOutcome::portLost };
+
     return { IoOutcome::nothingYet };
 }
 } // namespace serial

@@ -193,4 +193,8 @@ IoResult PortWriter::write (const void* data, int count)
     GetOverlappedResult (lease.getHandle(), &overlapped, &written, FALSE);
     return { IoOutcome::transferred, (int) written };
 }
+//==============================================================================
+bool callingThreadIoAvailable() noexcept                 { return false; }
+IoResult writeAtOnce (SerialPort&, const void*, int)     { return { IoOutcome::failedAtOnce }; }
+IoResult readWithin (SerialPort&, void*, int, int)       { return { IoOutcome::failedAtOnce }; }
 } // namespace serial

@@ -3,6 +3,20 @@
 #include "transport/SerialPortStreams.h"
 #include "transport/SerialPortIo.h"
 
+#include <chrono>
+
+namespace
+{
+juce::int64 steadyMs() noexcept
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// How long the reader thread stands aside after a calling thread's receive ended: the
+// gap between the answer to one request and the next request is far shorter.
+constexpr juce::int64 standAsideMs = serial::ioWaitMs;
+} // namespace
+
 //==============================================================================
 struct SerialPortInputStream::Impl
 {
@@ -15,6 +29,23 @@ struct SerialPortInputStream::Impl
     juce::MemoryBlock queue;                                // received bytes, oldest first
     juce::ListenerList<juce::ChangeListener> listeners;    // guarded by lock
     std::atomic<bool> notifyOnData { false };
+
+    // Held from taking bytes off the port until they are handled, by the reader thread and
+    // by a receiving calling thread alike, so that arrivals are handled in their order.
+    juce::CriticalSection receiveLock;
+    juce::HeapBlock<char> callerBlock { (size_t) serial::ioBlockSize };   // guarded by receiveLock
+
+    std::atomic<juce::int64> arrivals { 0 };                  // non-empty arrivals handled
+    std::atomic<int> callersReceiving { 0 };
+    std::atomic<juce::int64> lastCallerReceiveMs { std::numeric_limits<juce::int64>::min() / 2 };
+
+    /** Marks a calling thread's receive, so that the reader thread stands aside. */
+    struct CallerReceiving
+    {
+        explicit CallerReceiving (Impl& i) noexcept : impl (i)   { ++impl.callersReceiving; impl.lastCallerReceiveMs = steadyMs(); }
+        ~CallerReceiving()                                       { impl.lastCallerReceiveMs = steadyMs(); --impl.callersReceiving; }
+        Impl& impl;
+    };
 };
 
 SerialPortInputStream::SerialPortInputStream (SerialPort* port)
@@ -90,6 +121,35 @@ void SerialPortInputStream::setNotifyOnData (bool shouldNotify) noexcept
     impl->notifyOnData = shouldNotify;
 }
 
+bool SerialPortInputStream::receiveOnCallingThread (int timeoutMs)
+{
+    if (! serial::callingThreadIoAvailable() || impl->port == nullptr)
+        return false;
+
+    const auto arrivalsBefore = impl->arrivals.load();
+    const Impl::CallerReceiving receiving (*impl);
+    const juce::ScopedLock sl (impl->receiveLock);
+
+    // The reader thread may have handled an arrival while this waited for the lock.
+    if (impl->arrivals.load() != arrivalsBefore)
+        return true;
+
+    const auto result = serial::readWithin (*impl->port, impl->callerBlock.get(), serial::ioBlockSize, timeoutMs);
+
+    // Anything but bytes (a time-out, a lost port) leaves the waiting to the reader thread,
+    // so that the caller never loops on a port that answers every call at once.
+    if (result.outcome != serial::IoOutcome::transferred)
+        return false;
+
+    dataArrived (impl->callerBlock.get(), result.count);
+    return true;
+}
+
+bool SerialPortInputStream::isCallingThreadReceiving() const noexcept
+{
+    return impl->callersReceiving.load() > 0 || steadyMs() - impl->lastCallerReceiveMs.load() < standAsideMs;
+}
+
 void SerialPortInputStream::dataArrived (const void* data, int count)
 {
     if (count <= 0)
@@ -97,9 +157,10 @@ void SerialPortInputStream::dataArrived (const void* data, int count)
 
     const juce::ScopedLock sl (impl->lock);
     impl->queue.append (data, (size_t) count);
+    ++impl->arrivals;
 
-    // Called here, on the reader thread and before the next read, so that a listener takes
-    // the bytes at once. ListenerList calls the last registered listener first.
+    // Called here, on the receiving thread and before the next read, so that a listener
+    // takes the bytes at once. ListenerList calls the last registered listener first.
     if (impl->notifyOnData)
         impl->listeners.call ([this] (juce::ChangeListener& listener) { listener.changeListenerCallback (this); });
 }
@@ -113,6 +174,14 @@ void SerialPortInputStream::run()
 
     while (impl->port->isOpen() && ! threadShouldExit())
     {
+        // A thread in receiveOnCallingThread has the port meanwhile.
+        if (isCallingThreadReceiving())
+        {
+            wait ((int) standAsideMs);
+            continue;
+        }
+
+        const juce::ScopedLock receiving (impl->receiveLock);
         const auto result = reader.read();
 
         if (result.outcome == serial::IoOutcome::portLost)
@@ -135,6 +204,10 @@ struct SerialPortOutputStream::Impl
     juce::CriticalSection lock;
     juce::MemoryBlock queue;         // bytes not yet written, oldest first; guarded by lock
     juce::WaitableEvent wakeEvent;   // auto-reset; signalled by flush
+
+    // Held from taking bytes off the queue until the port has them, by the writer thread
+    // and by a flush that sends at once, so that the bytes leave in their order.
+    juce::CriticalSection sendLock;
 };
 
 SerialPortOutputStream::SerialPortOutputStream (SerialPort* port)
@@ -153,7 +226,41 @@ SerialPortOutputStream::~SerialPortOutputStream()
 
 void SerialPortOutputStream::flush()
 {
-    impl->wakeEvent.signal();
+    // A request then leaves without waiting for the writer thread to wake.
+    if (! sendAtOnce())
+        impl->wakeEvent.signal();
+}
+
+bool SerialPortOutputStream::sendAtOnce()
+{
+    if (! serial::callingThreadIoAvailable() || impl->port == nullptr)
+        return false;
+
+    // The writer thread is sending (it may be waiting for the port): the rest is its work.
+    const juce::ScopedTryLock sending (impl->sendLock);
+
+    if (! sending.isLocked())
+        return false;
+
+    for (;;)
+    {
+        const juce::ScopedLock sl (impl->lock);
+        auto& queue = impl->queue;
+
+        if (queue.isEmpty())
+            return true;
+
+        const auto count = (int) juce::jmin (queue.getSize(), (size_t) serial::ioBlockSize);
+        const auto result = serial::writeAtOnce (*impl->port, queue.getData(), count);
+
+        if (result.outcome != serial::IoOutcome::transferred)
+            return false;
+
+        queue.removeSection (0, (size_t) result.count);
+
+        if (result.count < count)
+            return false;
+    }
 }
 
 bool SerialPortOutputStream::write (const void* data, size_t count)
@@ -186,6 +293,7 @@ void SerialPortOutputStream::run()
             continue;
         }
 
+        const juce::ScopedLock sending (impl->sendLock);
         int count = 0;
 
         {
@@ -193,6 +301,9 @@ void SerialPortOutputStream::run()
             count = (int) juce::jmin (impl->queue.getSize(), (size_t) serial::ioBlockSize);
             memcpy (block.get(), impl->queue.getData(), (size_t) count);
         }
+
+        if (count == 0)   // a flush sent it all meanwhile
+            continue;
 
         const auto result = writer.write (block.get(), count);
 

@@ -6,8 +6,9 @@
 
 /** The bytes a serial port receives, as a stream. A reader thread ("SerialInThread") reads
     whatever the port delivers into a queue; read never waits. Once notifyOnData is set,
-    each non-empty arrival calls the change listeners synchronously on the reader thread,
-    while the stream's (re-entrant) lock is held, before the next read is issued. */
+    each non-empty arrival calls the change listeners synchronously on the thread that
+    received it, while the stream's (re-entrant) lock is held, before the next read is
+    issued. That is the reader thread, or a thread in receiveOnCallingThread. */
 class SerialPortInputStream : public juce::InputStream,
                               public juce::ChangeBroadcaster,
                               public juce::Thread
@@ -42,8 +43,18 @@ public:
     /** When set, every non-empty arrival calls the listeners. Off after construction. */
     void setNotifyOnData (bool shouldNotify) noexcept;
 
+    /** Waits up to timeoutMs, on the calling thread, for bytes from the port and handles
+        them as the reader thread would: queued, then the listeners called. A thread that
+        waits for an answer then needn't be woken by the reader thread. While such waits
+        keep coming the reader thread stands aside; it takes over again within about
+        100 ms of the last. Arrivals keep their order whichever thread receives them.
+        Returns false at once where the platform can't read on the calling thread (see
+        serial::callingThreadIoAvailable); the reader thread then delivers everything. */
+    bool receiveOnCallingThread (int timeoutMs);
+
 private:
     void run() override;
+    bool isCallingThreadReceiving() const noexcept;
     void dataArrived (const void* data, int count);
 
     struct Impl;
@@ -54,7 +65,9 @@ private:
 
 /** The bytes to send to a serial port, as a stream. write queues and never waits; a
     writer thread ("SerialOutThread") sends the queue in pieces of at most 8192 bytes. It
-    wakes at once on flush and otherwise within about 100 ms. */
+    wakes at once on flush and otherwise within about 100 ms. Where the platform allows
+    (see serial::callingThreadIoAvailable), flush first sends on the calling thread what
+    the port takes at once, and the writer thread is woken only for what is left. */
 class SerialPortOutputStream : public juce::OutputStream,
                                public juce::Thread
 {
@@ -65,7 +78,8 @@ public:
     /** Stops the writer thread (as the input stream's does); bytes still queued are dropped. */
     ~SerialPortOutputStream() override;
 
-    /** Wakes the writer; does not wait for the bytes to reach the port. */
+    /** Sends what the port takes at once and wakes the writer for the rest; does not wait
+        for the port. */
     void flush() override;
 
     bool setPosition (juce::int64) override             { return false; }
@@ -79,6 +93,7 @@ public:
 
 private:
     void run() override;
+    bool sendAtOnce();
 
     struct Impl;
     std::unique_ptr<Impl> impl;

@@ -127,6 +127,28 @@ TEST (MessageQueue, AnEmptyQueueTimesOut)
     EXPECT_GE (juce::Time::getMillisecondCounter() - start, 40u);
 }
 
+TEST (MessageQueue, StopWaitingEndsAWaitingPopAndLaterOnesStillTakeWhatIsQueued)
+{
+    MessageQueue queue { roomy };
+    juce::WaitableEvent popReturned;
+    std::unique_ptr<ReceivedMessage> popped;
+
+    // A pop that would wait a minute; stopping must end it long before.
+    std::thread consumer ([&] { popped = queue.pop (60000); popReturned.signal(); });
+    juce::Thread::sleep (30);
+    queue.stopWaiting();
+    const auto ended = popReturned.wait (10000);
+    consumer.join();
+
+    EXPECT_TRUE (ended);
+    EXPECT_EQ (popped, nullptr);
+
+    queue.push (frameWithSerial (3));
+    auto m = queue.pop (60000);
+    ASSERT_NE (m, nullptr);
+    EXPECT_EQ (serialOf (*m), 3);
+}
+
 TEST (MessageQueue, AWaitingPopWakesForAPushFromAnotherThread)
 {
     MessageQueue queue { roomy };

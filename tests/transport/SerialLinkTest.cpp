@@ -1,5 +1,6 @@
 // The port and its streams over a real link: a pseudo-terminal on Linux, a COM port
 // joined to a pseudo-terminal under Wine.
+#include "transport/SerialPortIo.h"
 #include "transport/SerialPortPeer.h"
 #include "transport/SerialPortStreams.h"
 
@@ -40,6 +41,7 @@ public:
             const juce::ScopedLock sl (lock);
             chunks.add (chunk.toString());
             calledWithOtherSource |= source != &stream;
+            callsOnReaderThread += juce::Thread::getCurrentThread() == &stream ? 1 : 0;
         }
 
         if (duringCall)
@@ -60,6 +62,12 @@ public:
         return calledWithOtherSource;
     }
 
+    int getCallsOnReaderThread() const
+    {
+        const juce::ScopedLock sl (lock);
+        return callsOnReaderThread;
+    }
+
     std::function<void (int callNumber)> duringCall;   // runs on the reader thread
 
 private:
@@ -67,6 +75,7 @@ private:
     juce::CriticalSection lock;
     juce::StringArray chunks;
     bool calledWithOtherSource = false;
+    int callsOnReaderThread = 0;
 };
 
 /** Records the order in which listeners are called, without reading. */
@@ -212,6 +221,45 @@ TEST_F (SerialLinkTest, EachArrivalCallsTheListenerOnceBeforeTheNextRead)
     for (auto& chunk : listener.getChunks())
         EXPECT_TRUE (chunk.isNotEmpty()) << "a listener call found no bytes";
 
+    input.removeChangeListener (&listener);
+}
+
+TEST_F (SerialLinkTest, ArrivalsKeepTheirOrderWhenAWaitingThreadAndTheReaderTakeTurns)
+{
+    auto port = peer.openPortForReading (settings);
+    SerialPortInputStream input (port.get());
+    DrainingListener listener (input);
+    input.addChangeListener (&listener);
+    input.setNotifyOnData (true);
+
+    // Bursts that this thread receives, each followed by a pause in which the reader
+    // thread must take over again; the last burst is the reader's alone.
+    juce::String expected;
+    int receivedHere = 0;
+
+    for (int burst = 0; burst < 4; ++burst)
+    {
+        for (int i = 0; i < 20; ++i)
+        {
+            const auto piece = juce::String (burst * 100 + i) + ",";
+            expected += piece;
+            ASSERT_TRUE (peer.send (piece));
+
+            if (burst < 3 && input.receiveOnCallingThread (50))
+                ++receivedHere;
+        }
+
+        juce::Thread::sleep (300);
+    }
+
+    ASSERT_TRUE (waitUntil ([&] { return listener.getReceived() == expected; })) << listener.getReceived();
+
+    if (serial::callingThreadIoAvailable())
+        EXPECT_GT (receivedHere, 0);
+    else
+        EXPECT_EQ (receivedHere, 0);
+
+    EXPECT_GT (listener.getCallsOnReaderThread(), 0);
     input.removeChangeListener (&listener);
 }
 

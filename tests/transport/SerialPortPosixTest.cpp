@@ -301,6 +301,7 @@ struct PortWriteRecorder
     {
         const std::lock_guard<std::mutex> guard (current->mutex);
         current->callSizes.push_back (count);
+        current->onWriterThread.push_back (juce::Thread::getCurrentThread() != nullptr);
 
         if (current->failuresLeft > 0)
         {
@@ -316,9 +317,11 @@ struct PortWriteRecorder
 
     std::vector<size_t> getCallSizes()  { const std::lock_guard<std::mutex> guard (mutex); return callSizes; }
     juce::MemoryBlock getWritten()      { const std::lock_guard<std::mutex> guard (mutex); return written; }
+    std::vector<bool> getOnWriterThread() { const std::lock_guard<std::mutex> guard (mutex); return onWriterThread; }
 
     std::mutex mutex;
     std::vector<size_t> callSizes;
+    std::vector<bool> onWriterThread;   // false: made by the thread that flushed
     juce::MemoryBlock written;
     size_t mostPerCall = std::numeric_limits<size_t>::max();
     int failuresLeft = 0;
@@ -351,6 +354,7 @@ TEST_F (PosixPortTest, AWriteOf20000BytesLeavesIn8192ByteBlocks)
     ASSERT_TRUE (waitUntil ([&] { return output.getPendingCount() == 0; }));
     EXPECT_EQ (recorder.getCallSizes(), (std::vector<size_t> { 8192, 8192, 3616 }));
     EXPECT_EQ (recorder.getWritten(), sent);
+
 }
 
 TEST_F (PosixPortTest, PartlyTakenAndRefusedWritesLeaveTheRestQueued)
@@ -369,6 +373,31 @@ TEST_F (PosixPortTest, PartlyTakenAndRefusedWritesLeaveTheRestQueued)
     ASSERT_TRUE (waitUntil ([&] { return output.getPendingCount() == 0; }));
     EXPECT_EQ (recorder.getWritten(), sent);
     EXPECT_EQ (recorder.getCallSizes(), (std::vector<size_t> { 8192, 8192, 8192, 7000, 2000 }));
+
+    // Once the port has refused, the rest is the writer thread's to retry.
+    const auto onWriter = recorder.getOnWriterThread();
+    EXPECT_TRUE (std::all_of (onWriter.begin() + 1, onWriter.end(), [] (bool b) { return b; }));
+}
+
+TEST_F (PosixPortTest, AFlushSendsOnTheFlushingThreadWhatThePortTakesAtOnce)
+{
+    PortWriteRecorder recorder;
+    SerialPort port (peer.getPortName(), settings);
+    SerialPortOutputStream output (&port);
+
+    // The writer thread also sends, unflushed, what it finds queued when it wakes; a few
+    // tries rule out its waking between the write and the flush.
+    bool sentByFlush = false;
+
+    for (int attempt = 0; attempt < 3 && ! sentByFlush; ++attempt)
+    {
+        output.write ("request", 7);
+        output.flush();
+        ASSERT_TRUE (waitUntil ([&] { return output.getPendingCount() == 0; }));
+        sentByFlush = ! recorder.getOnWriterThread().back();
+    }
+
+    EXPECT_TRUE (sentByFlush);
 }
 
 TEST (PortDiscovery, PortsFromTheEnvironmentFollowTheDiscoveredOnes)

@@ -80,6 +80,8 @@ public:
     /** Writes the line when a file is open. */
     void write (const std::string& line);
 
+    bool isOpen() const noexcept { return file != nullptr; }
+
 private:
     std::FILE* file = nullptr;
 };

@@ -165,7 +165,9 @@ void Simulator::handleFrame (std::unique_ptr<ReceivedMessage> frame)
     const auto request = decodeRequest (*frame);
     const auto arrivalMs = nowMs();
 
-    log.write (request.describe());
+    // Describing a request costs more than carrying out a block's write or read.
+    if (log.isOpen())
+        log.write (request.describe());
 
     if (request.kind == RequestKind::unexpected)
     {
