@@ -99,6 +99,11 @@ IoResult readWithin (SerialPort& port, void* buffer, int size, int timeoutMs)
     if (descriptor < 0)
         return { IoOutcome::portLost };
 
+    // Bytes already there (the rest of a frame that came in pieces) are taken without a
+    // poll first; anything else (none yet, an error, a hang-up) is left to the poll below.
+    if (const auto early = ::read (descriptor, buffer, (size_t) size); early > 0)
+        return { IoOutcome::transferred, (int) early };
+
     pollfd request { descriptor, POLLIN, 0 };
     const int ready = ::poll (&request, 1, timeoutMs);
 

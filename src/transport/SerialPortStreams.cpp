@@ -134,15 +134,26 @@ bool SerialPortInputStream::receiveOnCallingThread (int timeoutMs)
     if (impl->arrivals.load() != arrivalsBefore)
         return true;
 
-    const auto result = serial::readWithin (*impl->port, impl->callerBlock.get(), serial::ioBlockSize, timeoutMs);
+    const auto deadline = steadyMs() + juce::jmax (0, timeoutMs);
 
-    // Anything but bytes (a time-out, a lost port) leaves the waiting to the reader thread,
-    // so that the caller never loops on a port that answers every call at once.
-    if (result.outcome != serial::IoOutcome::transferred)
-        return false;
+    for (;;)
+    {
+        const auto remaining = (int) juce::jmax ((juce::int64) 0, deadline - steadyMs());
+        const auto result = serial::readWithin (*impl->port, impl->callerBlock.get(), serial::ioBlockSize, remaining);
 
-    dataArrived (impl->callerBlock.get(), result.count);
-    return true;
+        if (result.outcome == serial::IoOutcome::transferred)
+        {
+            dataArrived (impl->callerBlock.get(), result.count);
+            return true;
+        }
+
+        // A wake-up without bytes (a terminal can report input that another look then
+        // doesn't find) is waited out here: handing the wait to the reader thread, which
+        // stands aside, would cost up to 100 ms. A time-out, a lost or closed port (which
+        // reads as nothing at once) ends the wait.
+        if (result.outcome != serial::IoOutcome::nothingYet || remaining == 0 || ! impl->port->isOpen())
+            return false;
+    }
 }
 
 bool SerialPortInputStream::isCallingThreadReceiving() const noexcept
