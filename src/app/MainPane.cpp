@@ -212,6 +212,10 @@ void MainPane::hideProgress()
     {
         progressPanel->setVisible (false);
         resized();
+
+        // Painted now: a result box that follows at once must not show the bar behind it.
+        if (auto* peer = getPeer())
+            peer->performAnyPendingRepaintsNow();
     }
 }
 
