@@ -114,7 +114,10 @@ std::unique_ptr<VeltraneClientResponse> VeltraneClient::receiveResponse (Veltran
 
     // This thread receives the answer itself where the port allows, which spares waking
     // the reader thread and then this one for every answer; otherwise the reader delivers.
-    while (record == nullptr && inputStream != nullptr && inputStream->receiveOnCallingThread (deadline.remainingMs()))
+    const auto responseQueued = [this] { return responseQueue.size() > 0; };
+
+    while (record == nullptr && inputStream != nullptr
+           && inputStream->receiveOnCallingThread (deadline.remainingMs(), responseQueued))
         record = responseQueue.pop (0);
 
     if (record == nullptr)

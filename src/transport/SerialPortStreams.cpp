@@ -35,7 +35,6 @@ struct SerialPortInputStream::Impl
     juce::CriticalSection receiveLock;
     juce::HeapBlock<char> callerBlock { (size_t) serial::ioBlockSize };   // guarded by receiveLock
 
-    std::atomic<juce::int64> arrivals { 0 };                  // non-empty arrivals handled
     std::atomic<int> callersReceiving { 0 };
     std::atomic<juce::int64> lastCallerReceiveMs { std::numeric_limits<juce::int64>::min() / 2 };
 
@@ -121,17 +120,17 @@ void SerialPortInputStream::setNotifyOnData (bool shouldNotify) noexcept
     impl->notifyOnData = shouldNotify;
 }
 
-bool SerialPortInputStream::receiveOnCallingThread (int timeoutMs)
+bool SerialPortInputStream::receiveOnCallingThread (int timeoutMs, const std::function<bool()>& hasWhatItWaitsFor)
 {
     if (! serial::callingThreadIoAvailable() || impl->port == nullptr)
         return false;
 
-    const auto arrivalsBefore = impl->arrivals.load();
     const Impl::CallerReceiving receiving (*impl);
     const juce::ScopedLock sl (impl->receiveLock);
 
-    // The reader thread may have handled an arrival while this waited for the lock.
-    if (impl->arrivals.load() != arrivalsBefore)
+    // Bytes are handed on only under receiveLock, so what the reader thread delivered
+    // before this took the lock is there to see, and nothing comes while it looks.
+    if (hasWhatItWaitsFor != nullptr && hasWhatItWaitsFor())
         return true;
 
     const auto deadline = steadyMs() + juce::jmax (0, timeoutMs);
@@ -168,7 +167,6 @@ void SerialPortInputStream::dataArrived (const void* data, int count)
 
     const juce::ScopedLock sl (impl->lock);
     impl->queue.append (data, (size_t) count);
-    ++impl->arrivals;
 
     // Called here, on the receiving thread and before the next read, so that a listener
     // takes the bytes at once. ListenerList calls the last registered listener first.
@@ -310,10 +308,12 @@ void SerialPortOutputStream::run()
         {
             const juce::ScopedLock sl (impl->lock);
             count = (int) juce::jmin (impl->queue.getSize(), (size_t) serial::ioBlockSize);
-            memcpy (block.get(), impl->queue.getData(), (size_t) count);
+
+            if (count > 0)
+                memcpy (block.get(), impl->queue.getData(), (size_t) count);
         }
 
-        if (count == 0)   // a flush sent it all meanwhile
+        if (count == 0)   // a flush sent it all meanwhile (an empty queue may have no memory)
             continue;
 
         const auto result = writer.write (block.get(), count);

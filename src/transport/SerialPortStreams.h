@@ -4,6 +4,8 @@
 
 #include <juce_events/juce_events.h>
 
+#include <functional>
+
 /** The bytes a serial port receives, as a stream. A reader thread ("SerialInThread") reads
     whatever the port delivers into a queue; read never waits. Once notifyOnData is set,
     each non-empty arrival calls the change listeners synchronously on the thread that
@@ -48,9 +50,13 @@ public:
         waits for an answer then needn't be woken by the reader thread. While such waits
         keep coming the reader thread stands aside; it takes over again within about
         100 ms of the last. Arrivals keep their order whichever thread receives them.
-        Returns false at once where the platform can't read on the calling thread (see
-        serial::callingThreadIoAvailable); the reader thread then delivers everything. */
-    bool receiveOnCallingThread (int timeoutMs);
+
+        hasWhatItWaitsFor (optional) is asked first, while no other thread can hand on
+        bytes: when it holds (the reader thread delivered the answer meanwhile), the call
+        returns true at once. Returns true once bytes were handled; false when none came
+        in time, or at once where the platform can't read on the calling thread (see
+        serial::callingThreadIoAvailable): the reader thread then delivers everything. */
+    bool receiveOnCallingThread (int timeoutMs, const std::function<bool()>& hasWhatItWaitsFor = {});
 
 private:
     void run() override;
