@@ -12,8 +12,9 @@
 //   transfer_benchmark [--mib N] [--rounds N] [--entries N,N...] [--no-load]
 //   (defaults: 32 MiB, 7 rounds, 1000,10000 entries)
 
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 #include "protocol/VeltraneClient.h"
+#include "remotefs/FileTransfer.h"
 #include "protocol/VeltraneRequests.h"
 #include "support/SimulatorProcess.h"
 #include "transport/SerialPort.h"
@@ -442,12 +443,13 @@ void compare (Setup& setup, const char* condition, Direction& send, Direction& g
         const auto runClient = [&]
         {
             VeltraneClient client;
+            FileTransfer transfer { client };
             SerialPort port (setup.simulator.getPtyPath(), SerialPortSettings {});
             client.attachPort (&port);
             const auto remote = "/mnt/nandfs/bench/client.bin";
             const auto fetched = setup.work.getChildFile ("fetched.bin");
-            clientSend = measure (mib, simulatorPid, [&] { return client.sendFile (setup.local.getFullPathName(), remote) == 0; });
-            clientGet = measure (mib, simulatorPid, [&] { return client.getFile (remote, fetched.getFullPathName()) == 0; });
+            clientSend = measure (mib, simulatorPid, [&] { return transfer.sendFile (setup.local.getFullPathName(), remote) == 0; });
+            clientGet = measure (mib, simulatorPid, [&] { return transfer.getFile (remote, fetched.getFullPathName()) == 0; });
             client.detachPort();
 
             if (fetched.getSize() != setup.local.getSize())
@@ -511,6 +513,7 @@ void listEntries (SimulatorProcess& simulator, const juce::File& root, int entri
     }
 
     VeltraneClient client;
+    RemoteFileSystem files { client };
     SerialPort port (simulator.getPtyPath(), SerialPortSettings {});
     client.attachPort (&port);
     const auto remoteBase = "/mnt/nandfs/bench/list" + juce::String (entries) + "/";
@@ -521,13 +524,13 @@ void listEntries (SimulatorProcess& simulator, const juce::File& root, int entri
     {
         juce::StringArray names;
 
-        if (client.getFolderContents (remoteBase + folder, &names, nullptr) != 0)
+        if (files.getFolderContents (remoteBase + folder, &names, nullptr) != 0)
             std::exit (1);
 
         for (auto& name : names)
         {
             FileSystemEntryInfo info;
-            if (client.getRemoteEntryInfo (remoteBase + folder + "/" + name, false, info) != 0)
+            if (files.getRemoteEntryInfo (remoteBase + folder + "/" + name, false, info) != 0)
                 std::exit (1);
             ++listed;
         }

@@ -6,16 +6,16 @@
 // - every complete frame goes where the client sends it: notifications through
 //   dispatchNotification to a listener or the log, everything else through decodeResponse,
 //   which either decodes it inside the received bytes or rejects it with a log line;
-// - a device text decoded and encoded again gives back the bytes it was decoded from, up to
-//   the first zero byte.
+// - a device text decoded and encoded again gives back the bytes it was decoded from, less
+//   the zero bytes that pad its end.
 //
 // Input layout: the first byte seeds the chunk sizes (its lowest bit: small or large ones);
 // the rest is the byte stream.
 
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 #include "protocol/FrameCutter.h"
 #include "protocol/VeltraneClient.h"
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 
 #include <cstdio>
 #include <vector>
@@ -151,10 +151,11 @@ void route (std::unique_ptr<ReceivedMessage> message)
 
 void checkTextRoundTripOf (const juce::uint8* bytes, size_t count)
 {
-    size_t length = 0;
+    // Zero bytes at the end are padding; those inside are kept.
+    size_t length = count;
 
-    while (length < count && bytes[length] != 0)
-        ++length;
+    while (length > 0 && bytes[length - 1] == 0)
+        --length;
 
     const auto encoded = DeviceText::encode (DeviceText::decode (bytes, count));
     check (encoded.getSize() == length && (length == 0 || memcmp (encoded.getData(), bytes, length) == 0),

@@ -9,7 +9,7 @@
 
 #include "Requests.h"
 
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 #include "protocol/FrameBuilder.h"
 #include "protocol/FrameCutter.h"
 #include "protocol/MessageIds.h"

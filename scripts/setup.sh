@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config git
+    build-essential cmake ninja-build pkg-config git ccache
     juce-modules-source
     libgtest-dev libgmock-dev
     libcli11-dev nlohmann-json3-dev

@@ -6,10 +6,6 @@
 
 namespace
 {
-// The device's fixed line settings: 115200 baud, 8 data bits, no parity, one stop bit,
-// hardware handshake.
-const SerialPortSettings deviceLineSettings { 115200, 8, 0, 0, 1 };
-
 // Lets the stream threads see the closed port before its object goes.
 constexpr int portReleaseWaitMs = 1000;
 
@@ -29,7 +25,7 @@ void setUpLabel (juce::Label& label)
 } // namespace
 
 ConnectionPane::ConnectionPane (MainPane& owner)
-    : mainPane (owner)
+    : mainPane (owner), connection (owner.getClient())
 {
     setUpLabel (serialPortLabel);
     addAndMakeVisible (serialPortLabel);
@@ -131,7 +127,7 @@ void ConnectionPane::timerCallback()
 
 void ConnectionPane::rescanPorts()
 {
-    if (port != nullptr || mainPane.isBusy())
+    if (connection.isOpen() || mainPane.isBusy())
         return;
 
     mainPane.setDroppingDiscoveryLines (true);
@@ -152,18 +148,12 @@ void ConnectionPane::rescanPorts()
 
 void ConnectionPane::closePort()
 {
-    if (port != nullptr)
-        port->close();
+    connection.closePort();
 }
 
 void ConnectionPane::discardPort()
 {
-    if (port == nullptr)
-        return;
-
-    port->close();
-    mainPane.getClient().detachPort();   // the stream threads end before the port object goes
-    port.reset();
+    connection.discard();
 }
 
 void ConnectionPane::returnToIdle()
@@ -181,9 +171,9 @@ bool ConnectionPane::connectToSelectedPort()
     if (! operation)
         return false;
 
-    if (port != nullptr)
+    if (connection.isOpen())
     {
-        port->close();
+        connection.closePort();
         juce::Thread::sleep (portReleaseWaitMs);
         discardPort();
     }
@@ -191,34 +181,17 @@ bool ConnectionPane::connectToSelectedPort()
     const auto index = portBox.getSelectedId() - 1;
     const auto portName = juce::isPositiveAndBelow (index, ports.size()) ? ports.getAllValues()[index] : juce::String();
 
-    port = std::make_unique<SerialPort> (portName, deviceLineSettings);
-
-    if (! port->isOpen())
-    {
-        logLine ("Failed to open port");
-        port.reset();
+    if (! connection.open (portName))
         return false;
-    }
 
-    logLine ("Successfully opened port");
-    auto& client = mainPane.getClient();
-    client.attachPort (port.get());
     mainPane.setConnected();
-
     DeviceIdentity identity;
 
-    if (client.identifyDevice (identity) != 0)
-    {
-        logLine ("Error requesting device info.");
+    if (! connection.identify (identity))
         return false;
-    }
 
-    logLine (juce::String::formatted ("Found device: familyID=0x%.3x, deviceID=0x%.3x.",
-                                      (unsigned) identity.familyId, (unsigned) identity.deviceId));
-    logLine (juce::String::formatted ("Protocol version=0x%.4x, Firmware version=0x%.4x.",
-                                      (unsigned) identity.protocolVersion, (unsigned) identity.firmwareVersion));
-    logLine (identity.firstText);
-    logLine (identity.secondText);
+    for (const auto& line : DeviceConnection::describe (identity))
+        logLine (line);
 
     connectButton.setEnabled (false);
     updateButton.setEnabled (true);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport/SerialPort.h"
+#include "device/DeviceConnection.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -37,7 +37,7 @@ public:
     /** Closes the held port, if any (the object stays until it is discarded). */
     void closePort();
 
-    bool holdsPort() const noexcept { return port != nullptr; }
+    bool holdsPort() const noexcept { return connection.isOpen(); }
 
     /** While no port is held, looks for ports that came or went and updates the list when
         it changed: the selected port stays selected while present, and "LastPort" is
@@ -70,7 +70,7 @@ private:
     void returnToIdle();
 
     MainPane& mainPane;
-    std::unique_ptr<SerialPort> port;
+    DeviceConnection connection;
     juce::StringPairArray ports { true };
 
     juce::Label serialPortLabel { "new label", "Serial Port" };

@@ -1,42 +1,17 @@
 // The production-line procedures of the connection pane: installing the firmware image
-// and fetching the MAC-address file.
+// and fetching the MAC-address file. The device work is FirmwareInstaller's; this adds
+// the boxes that tell the operator how it went.
 
 #include "app/ConnectionPane.h"
 #include "app/HostDialogs.h"
 #include "app/MainPane.h"
-#include "remotefs/HostPaths.h"
+#include "device/FirmwareInstaller.h"
 
 namespace
 {
-const juce::String remoteRoot = "/mnt/nandfs/";
-const juce::String firmwareImageName = "KX9image";
-const juce::String firmwareSentinelPath = "/mnt/nandfs/lib/libm.so.2";
-const juce::String macAddressFilePath = "/mnt/nandfs/macAddress.txt";
-
 void showMessage (const juce::String& text, bool warning = false)
 {
     HostDialogs::current().showMessage (text, warning);
-}
-
-/** Logs why the image at localPath can't be installed: it isn't a file, or it is empty
-    (the device would install nothing). Returns true when it can be sent. */
-bool checkImageFile (const juce::String& localPath)
-{
-    const auto image = resolveLocalPath (localPath);
-
-    if (! image.existsAsFile())
-    {
-        logLine ("Update file not found: " + localPath);
-        return false;
-    }
-
-    if (image.getSize() == 0)
-    {
-        logLine ("Update file is empty: " + localPath);
-        return false;
-    }
-
-    return true;
 }
 } // namespace
 
@@ -47,70 +22,32 @@ bool ConnectionPane::updateFirmware()
     if (! operation)
         return false;
 
-    auto& client = mainPane.getClient();
     updateButton.setEnabled (false);
-    logLine ("Checking for existing firmware...");
 
-    juce::int64 handle = 0;
+    using Result = FirmwareInstaller::Result;
+    const auto result = FirmwareInstaller (mainPane.getTransfers()).install (updateFileBox.getText());
+    mainPane.hideProgress();
 
-    if (client.openRemoteFile (firmwareSentinelPath, 1, handle) == 0)
+    switch (result)
     {
-        client.closeRemoteFile (handle);
-        logLine ("Firmware already exists, skipping update");
-        showMessage ("Firmware already exists, skipping update");
-    }
-    else
-    {
-        const auto imagePath = remoteRoot + firmwareImageName;
-        const auto localPath = updateFileBox.getText();
-
-        logLine ("Existing firmware not found, updating...");
-
-        // Nothing reaches the device unless there is an image to install.
-        if (! checkImageFile (localPath))
-        {
-            showMessage ("Failed to send update file", true);
-            returnToIdle();
-            return false;
-        }
-
-        logLine ("sending " + localPath + " as " + imagePath);
-
-        const auto sent = client.sendFile (localPath, imagePath);
-        mainPane.hideProgress();
-
-        if (sent < 0)
-        {
-            // A cancel has said so in the log; nobody waits for a box then.
+        case Result::alreadyInstalled:  showMessage ("Firmware already exists, skipping update"); break;
+        case Result::updated:           showMessage ("Firmware update completed"); break;
+        case Result::triggerFailed:     showMessage ("The firmware update could not be triggered", true); break;
+        case Result::cancelled:         break;   // the log says so; nobody waits for a box then
+        case Result::imageRefused:
+        case Result::sendFailed:
             if (! mainPane.wasCancelled())
                 showMessage ("Failed to send update file", true);
-
-            returnToIdle();
-            return false;
-        }
-
-        logLine ("done.");
-        logLine ("Triggering update...");
-
-        // The device starts installing once the empty trigger file exists beside the image.
-        juce::int64 triggerHandle = 0;
-
-        if (client.openRemoteFile (imagePath + "Done", 0, triggerHandle) != 0
-            || client.closeRemoteFile (triggerHandle) != 0)
-        {
-            logLine ("Failed to trigger update");
-            showMessage ("The firmware update could not be triggered", true);
-            returnToIdle();
-            return false;
-        }
-
-        logLine ("done.");
-        showMessage ("Firmware update completed");
+            break;
     }
 
-    logLine ("Closing Port.");
+    const bool succeeded = result == Result::alreadyInstalled || result == Result::updated;
+
+    if (succeeded)
+        logLine ("Closing Port.");
+
     returnToIdle();
-    return true;
+    return succeeded;
 }
 
 bool ConnectionPane::readMacFile (const juce::String& localPath)
@@ -120,15 +57,11 @@ bool ConnectionPane::readMacFile (const juce::String& localPath)
     if (! operation)
         return false;
 
-    logLine ("Reading Mac file...");
-
-    const auto copied = mainPane.getClient().getFile (macAddressFilePath, localPath);
+    const auto copied = FirmwareInstaller (mainPane.getTransfers()).readMacFile (localPath);
     mainPane.hideProgress();
 
-    if (copied != 0)
+    if (! copied)
     {
-        logLine ("Failed to read mac file");
-
         if (! mainPane.wasCancelled())
             showMessage ("Failed to read mac file", true);
 

@@ -1,5 +1,5 @@
 #include "app/InputShield.h"
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 
 InputShield::InputShield()
 {

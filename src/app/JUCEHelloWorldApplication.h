@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 #include "app/ShinyLookAndFeel.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>

@@ -3,13 +3,7 @@
 #include "app/StandardErrorEcho.h"
 #include "app/TransferProgressPanel.h"
 #include "browser/FileSystemPane.h"
-
-namespace juce
-{
-// The framework's own "handle the next pending message" step, which its modal loops use.
-// JUCE 7 no longer offers a public call that handles only what is pending.
-bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
-}
+#include "device/NotificationText.h"
 
 namespace
 {
@@ -26,12 +20,17 @@ bool isQuitting()
     return juce::MessageManager::getInstance()->hasStopMessageBeenSent();
 }
 
+/** Handles the messages that are waiting now, up to maxMessagesPerFlush of them. A marker
+    posted behind them tells when they are done: each runDispatchLoopUntil (0) handles one
+    message, and would sleep a millisecond if none were waiting, which the marker prevents. */
 void dispatchPendingMessages()
 {
     auto* messageManager = juce::MessageManager::getInstance();
+    auto reached = std::make_shared<std::atomic<bool>> (false);
+    juce::MessageManager::callAsync ([reached] { *reached = true; });
 
-    for (int i = 0; i < maxMessagesPerFlush; ++i)
-        if (messageManager->hasStopMessageBeenSent() || ! juce::dispatchNextMessageOnSystemQueue (true))
+    for (int i = 0; i < maxMessagesPerFlush && ! *reached; ++i)
+        if (messageManager->hasStopMessageBeenSent() || ! messageManager->runDispatchLoopUntil (0))
             break;
 }
 } // namespace
@@ -163,7 +162,7 @@ MainPane::DeviceOperation::DeviceOperation (MainPane& pane)
     pane.progressPanel = std::make_unique<TransferProgressPanel>();
     pane.progressPanel->onNews = [&pane] { pane.showProgress(); };
     pane.addChildComponent (*pane.progressPanel);
-    pane.client.setTransferProgress (pane.progressPanel.get());
+    pane.transfers.setTransferProgress (pane.progressPanel.get());
 
     pane.shield.setVisible (true);
 }
@@ -173,7 +172,7 @@ MainPane::DeviceOperation::~DeviceOperation()
     if (owner == nullptr)
         return;
 
-    owner->client.setTransferProgress (nullptr);
+    owner->transfers.setTransferProgress (nullptr);
     owner->progressPanel = nullptr;
     owner->shield.setVisible (false);
     owner->operationRunning = false;
@@ -230,18 +229,18 @@ bool MainPane::keyPressed (const juce::KeyPress& key)
 
 void MainPane::onEvent (juce::int32 eventId, juce::int64 argument)
 {
-    log ("Event " + juce::String (eventId) + ", arg " + juce::String ((juce::int32) argument) + ".");
+    log (NotificationText::event (eventId, argument));
 }
 
 void MainPane::onPropertyValueChanged (juce::Array<juce::uint16>, juce::int32 propertyId, juce::int32 value)
 {
-    log ("Prop " + juce::String (propertyId) + ": value " + juce::String (value) + ".");
+    log (NotificationText::propertyValue (propertyId, value));
 }
 
 void MainPane::onPropertyTextChanged (juce::Array<juce::uint16>, juce::int32 propertyId, const juce::String& text)
 {
-    log ("Prop " + juce::String (propertyId) + ":");
-    log (text);
+    for (const auto& line : NotificationText::propertyText (propertyId, text))
+        log (line);
 }
 
 void MainPane::setConnected()

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 #include "app/InputShield.h"
+#include "remotefs/FileTransfer.h"
 #include "protocol/VeltraneClient.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -80,6 +81,11 @@ public:
     void setDroppingDiscoveryLines (bool shouldDrop) noexcept   { droppingDiscoveryLines = shouldDrop; }
 
     VeltraneClient& getClient() noexcept             { return client; }
+
+    /** The device's files and transfers; transfers report to the running operation's
+        progress strip and stop at its Cancel. */
+    FileTransfer& getTransfers() noexcept            { return transfers; }
+    RemoteFileSystem& getFiles() noexcept            { return transfers.getFileSystem(); }
     ConnectionPane& getConnectionPane() noexcept     { return *connectionPane; }
     juce::TabbedComponent& getTabs() noexcept        { return *tabs; }
     juce::TextEditor& getLogEditor() noexcept        { return *logEditor; }
@@ -97,6 +103,7 @@ private:
     void catchUpWithWindow();
 
     VeltraneClient client;
+    FileTransfer transfers { client };
     InputShield shield;
     std::unique_ptr<TransferProgressPanel> progressPanel;
     bool operationRunning = false;

@@ -1,12 +1,13 @@
 #include "browser/FileSystemPane.h"
 #include "browser/RemoteTreeViewItems.h"
 #include "app/HostDialogs.h"
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 #include "app/MainPane.h"
 #include "app/Settings.h"
 #include "remotefs/HostPaths.h"
+#include "remotefs/LocalTargetResolver.h"
 #include "remotefs/RemoteListing.h"
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 
 #include "ImageData.h"
 
@@ -135,9 +136,9 @@ void FileSystemPane::listRemoteFolder()
     const auto folder = normaliseRemoteFolder (remoteFolderField.getText());
     remoteFolderField.setText (folder, true);
 
-    auto& client = mainPane.getClient();
+    auto& files = mainPane.getFiles();
     juce::StringArray fileNames, folderNames;
-    const auto result = client.getFolderContents (folder, &fileNames, &folderNames);
+    const auto result = files.getFolderContents (folder, &fileNames, &folderNames);
 
     // A failure logs, and logging handles pending messages: a newer listing may have
     // run meanwhile, and its list stands.
@@ -163,7 +164,7 @@ void FileSystemPane::listRemoteFolder()
         const auto path = folder + "/" + name;
 
         FileSystemEntryInfo info;
-        client.getRemoteEntryInfo (path, isFolder, info);   // a failed query shows the defaults
+        files.getRemoteEntryInfo (path, isFolder, info);   // a failed query shows the defaults
 
         if (listing != listingCount)
             return;
@@ -245,7 +246,7 @@ void FileSystemPane::deleteEntry (const SelectedEntry& entry)
     if (! operation)
         return;
 
-    mainPane.getClient().deleteRemoteEntry (entry.path);
+    mainPane.getFiles().deleteRemoteEntry (entry.path);
     listRemoteFolder();
 }
 
@@ -267,18 +268,17 @@ void FileSystemPane::getEntry (const SelectedEntry& entry, const juce::String& l
         MainPane::DeviceOperation operation (mainPane);
 
         if (operation)
-            mainPane.getClient().getFolder (entry.path, chosenFolder, {});
+            mainPane.getTransfers().getFolder (entry.path, chosenFolder, {});
     }
     else if (entry.isFile)
     {
         const auto folder = localFolder.isEmpty() ? juce::File::getCurrentWorkingDirectory()
                                                   : resolveLocalPath (localFolder);
-        const auto suggestion = localFolder.isEmpty()
-                                    ? folder.getChildFile (entry.name)
-                                    : resolveLocalPath (localFolder + juce::File::getSeparatorString() + entry.name);
 
         // A device name such as "~" or "~name" would suggest a file outside that folder.
-        if (! suggestion.isAChildOf (folder))
+        const auto suggestion = LocalTargetResolver (folder).childInside (folder, entry.name);
+
+        if (suggestion == juce::File())
         {
             logLine ("Can't get " + entry.path + ": it has no usable name");
             return;
@@ -294,7 +294,7 @@ void FileSystemPane::getEntry (const SelectedEntry& entry, const juce::String& l
         MainPane::DeviceOperation operation (mainPane);
 
         if (operation)
-            mainPane.getClient().getFile (entry.path, chosen.getFullPathName());
+            mainPane.getTransfers().getFile (entry.path, chosen.getFullPathName());
     }
 }
 
@@ -310,8 +310,8 @@ void FileSystemPane::sendChosenFile (const juce::String& localFolder)
     if (chosen != juce::File())
     {
         Settings::set ("LocalFolder", chosen.getParentDirectory().getFullPathName());
-        mainPane.getClient().sendFile (chosen.getFullPathName(),
-                                       remoteFolderField.getText() + "/" + chosen.getFileName());
+        mainPane.getTransfers().sendFile (chosen.getFullPathName(),
+                                          remoteFolderField.getText() + "/" + chosen.getFileName());
     }
 
     listRemoteFolder();   // also after a cancelled choice
@@ -331,7 +331,7 @@ void FileSystemPane::createFolder()
     if (name.isEmpty() || ! operation)
         return;
 
-    mainPane.getClient().createRemoteFolder (remoteFolderField.getText() + "/" + name);
+    mainPane.getFiles().createRemoteFolder (remoteFolderField.getText() + "/" + name);
     listRemoteFolder();
 }
 
@@ -353,7 +353,7 @@ void FileSystemPane::renameEntry (const SelectedEntry& entry)
         return;
 
     if (newPath.isNotEmpty() && newPath != entry.path)
-        mainPane.getClient().moveRemoteEntry (entry.path, newPath, entry.isFolder);
+        mainPane.getFiles().moveWithoutReplacing (entry.path, newPath, entry.isFolder);
 
     listRemoteFolder();
 }
@@ -407,12 +407,12 @@ void FileSystemPane::filesDropped (const juce::StringArray& files, int, int)
         }
 
         const auto target = targetFolder + "/" + name;
-        auto& client = mainPane.getClient();
+        auto& transfers = mainPane.getTransfers();
 
         if (resolveLocalPath (path).isDirectory())
-            client.sendFolder (path, target);
+            transfers.sendFolder (path, target);
         else
-            client.sendFile (path, target);
+            transfers.sendFile (path, target);
 
         listRemoteFolder();
     }

@@ -1,6 +1,6 @@
 #include "browser/RemoteTreeViewItems.h"
 #include "browser/FileSystemPane.h"
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 
 #include "ImageData.h"
 

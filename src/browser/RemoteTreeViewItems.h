@@ -1,6 +1,6 @@
 #pragma once
 
-#include "remotefs/FileSystemEntryInfo.h"
+#include "protocol/FileSystemEntryInfo.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

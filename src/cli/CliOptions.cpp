@@ -1,4 +1,5 @@
 #include "cli/CliOptions.h"
+#include "cli/Commands.h"
 
 #include <CLI/CLI.hpp>
 
@@ -35,28 +36,35 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     app.add_flag ("--quiet", quiet, "no progress line and no log on standard error");
     app.add_option ("--log", logFile, "also append the log to FILE")->type_name ("FILE");
 
-    app.add_subcommand ("ports", "ports that can be used: discovered devices, then USB_FILE_UTILITY_PORTS");
-    app.add_subcommand ("identify", "the device's identification");
+    // One callback per command: it names the member that runs it.
+    const auto on = [this] (CLI::App* sub, int (Commands::*member)())
+    {
+        sub->callback ([this, sub, member] { command = sub->get_name(); run = member; });
+        return sub;
+    };
 
-    auto* ls = app.add_subcommand ("ls", "names in a device folder, in the order the \"File System\" tab shows them");
+    on (app.add_subcommand ("ports", "ports that can be used: discovered devices, then USB_FILE_UTILITY_PORTS"), &Commands::ports);
+    on (app.add_subcommand ("identify", "the device's identification"), &Commands::identify);
+
+    auto* ls = on (app.add_subcommand ("ls", "names in a device folder, in the order the \"File System\" tab shows them"), &Commands::list);
     ls->add_flag ("-l", longListing, "add type, size, writability and modification time");
 
-    auto* get = app.add_subcommand ("get", "a device file (or with -r a folder tree) to the host");
+    auto* get = on (app.add_subcommand ("get", "a device file (or with -r a folder tree) to the host"), &Commands::get);
     get->add_flag ("-r", recursive, "a whole folder tree");
 
-    auto* put = app.add_subcommand ("put", "a host file (or with -r a folder tree) to the device");
+    auto* put = on (app.add_subcommand ("put", "a host file (or with -r a folder tree) to the device"), &Commands::put);
     put->add_flag ("-r", recursive, "a whole folder tree");
 
-    auto* rm = app.add_subcommand ("rm", "delete a device file or folder (with everything in it)");
-    auto* mkdir = app.add_subcommand ("mkdir", "create a device folder");
-    auto* mv = app.add_subcommand ("mv", "rename or move a device entry");
+    auto* rm = on (app.add_subcommand ("rm", "delete a device file or folder (with everything in it)"), &Commands::remove);
+    auto* mkdir = on (app.add_subcommand ("mkdir", "create a device folder"), &Commands::makeFolder);
+    auto* mv = on (app.add_subcommand ("mv", "rename or move a device entry"), &Commands::move);
 
-    auto* update = app.add_subcommand ("update", "install a firmware image unless the device has the firmware");
+    auto* update = on (app.add_subcommand ("update", "install a firmware image unless the device has the firmware"), &Commands::update);
     update->add_flag ("--force", force, "install even when the firmware is present");
 
-    auto* getmac = app.add_subcommand ("getmac", "the device's MAC-address file to PATH");
-    app.add_subcommand ("watch", "the device's notifications, one line each, until interrupted");
-    app.add_subcommand ("doctor", "check everything on this host that stops a connect (and --port NAME too)");
+    auto* getmac = on (app.add_subcommand ("getmac", "the device's MAC-address file to PATH"), &Commands::getMac);
+    on (app.add_subcommand ("watch", "the device's notifications, one line each, until interrupted"), &Commands::watch);
+    on (app.add_subcommand ("doctor", "check everything on this host that stops a connect (and --port NAME too)"), &Commands::doctor);
 
     // Each subcommand's operands, in order; only one subcommand is parsed.
     const std::vector<std::pair<CLI::App*, std::vector<std::pair<const char*, const char*>>>> operandsOf {
@@ -114,7 +122,6 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
 
     operands.clear();
     const auto* chosen = app.get_subcommands().front();
-    command = chosen->get_name();
 
     for (size_t i = 0; i < operandsOf.size(); ++i)
     {

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+class Commands;
+
 /** What the command line asks for. Texts are the argument bytes as given. */
 struct CliOptions
 {
@@ -10,6 +12,7 @@ struct CliOptions
     bool json = false, quiet = false;
 
     std::string command;             ///< ports, identify, ls, get, put, rm, mkdir, mv, update, getmac, watch, doctor
+    int (Commands::*run)() = nullptr;   ///< the command's member, set by its subcommand's callback
     bool recursive = false;          ///< get -r, put -r
     bool longListing = false;        ///< ls -l
     bool force = false;              ///< update --force

@@ -4,27 +4,25 @@
 #include "cli/Platform.h"
 #include "cli/PortChoice.h"
 #include "cli/ProgressLine.h"
-#include "protocol/DeviceText.h"
-#include "remotefs/FirmwareInstaller.h"
+#include "device/FirmwareInstaller.h"
+#include "device/NotificationText.h"
 #include "remotefs/HostPaths.h"
+#include "remotefs/LocalTargetResolver.h"
 #include "remotefs/RemoteListing.h"
+#include "base/DeviceText.h"
 
 #include <cmath>
 
 namespace
 {
-// The device's fixed line settings: 115200 baud, 8 data bits, no parity, one stop bit,
-// hardware handshake.
-const SerialPortSettings deviceLineSettings { 115200, 8, 0, 0, 1 };
-
 using Json = nlohmann::ordered_json;
 
-/** Hands the progress object to the client for one transfer. */
+/** Hands the progress object to the transfers for one command. */
 struct ScopedProgress
 {
-    ScopedProgress (VeltraneClient& c, TransferProgress& progress) : client (c) { client.setTransferProgress (&progress); }
-    ~ScopedProgress() { client.setTransferProgress (nullptr); }
-    VeltraneClient& client;
+    ScopedProgress (FileTransfer& t, TransferProgress& progress) : transfer (t) { transfer.setTransferProgress (&progress); }
+    ~ScopedProgress() { transfer.setTransferProgress (nullptr); }
+    FileTransfer& transfer;
 };
 
 juce::String hex (unsigned value, int digits)
@@ -32,23 +30,6 @@ juce::String hex (unsigned value, int digits)
     return "0x" + juce::String::toHexString ((int) value).paddedLeft ('0', digits);
 }
 
-using FileList = std::vector<std::pair<juce::File, juce::String>>;
-
-/** The files of a local tree with their device paths, as sendFolder walks it (linked
-    folders left out). */
-void collectFiles (const juce::File& folder, const juce::String& remoteFolder, FileList& files)
-{
-    for (const auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "*",
-                                                    juce::File::FollowSymlinks::no))
-    {
-        const auto remoteChild = remoteFolder + "/" + child.getFileName();
-
-        if (! child.isDirectory())
-            files.emplace_back (child, remoteChild);
-        else if (! child.isSymbolicLink())
-            collectFiles (child, remoteChild, files);
-    }
-}
 } // namespace
 
 Commands::Commands (const CliOptions& o, Console& c)
@@ -59,35 +40,8 @@ Commands::Commands (const CliOptions& o, Console& c)
 
 Commands::~Commands()
 {
-    if (port != nullptr)
-    {
-        port->close();
-        client.detachPort();   // the stream threads end before the port object goes
-        port.reset();
-    }
-
+    connection.discard();
     client.stopThread (2000);
-}
-
-int Commands::run()
-{
-    const auto& command = options.command;
-
-    if (command == "ports")    return ports();
-    if (command == "identify") return identify();
-    if (command == "ls")       return list();
-    if (command == "get")      return get();
-    if (command == "put")      return put();
-    if (command == "rm")       return remove();
-    if (command == "mkdir")    return makeFolder();
-    if (command == "mv")       return move();
-    if (command == "update")   return update();
-    if (command == "getmac")   return getMac();
-    if (command == "watch")    return watch();
-    if (command == "doctor")   return doctor();
-
-    console.error ("unknown command " + juce::String (command));
-    return exitUsage;
 }
 
 juce::String Commands::deviceOperand (size_t index) const
@@ -108,19 +62,11 @@ bool Commands::connect()
     if (portName.isEmpty())
         return false;
 
-    port = std::make_unique<SerialPort> (portName, deviceLineSettings);
+    if (connection.open (portName))
+        return true;
 
-    if (! port->isOpen())
-    {
-        logLine ("Failed to open port");
-        console.error ("Can't open the port " + portName);
-        port.reset();
-        return false;
-    }
-
-    logLine ("Successfully opened port");
-    client.attachPort (port.get());
-    return true;
+    console.error ("Can't open the port " + portName);
+    return false;
 }
 
 int Commands::outcome (bool succeeded) const
@@ -167,13 +113,7 @@ int Commands::connectAndIdentify (DeviceIdentity& identity)
     if (! connect())
         return exitNoPort;
 
-    if (client.identifyDevice (identity) != 0)
-    {
-        logLine ("Error requesting device info.");
-        return exitFailed;
-    }
-
-    return exitSuccess;
+    return connection.identify (identity) ? exitSuccess : exitFailed;
 }
 
 int Commands::identify()
@@ -213,7 +153,7 @@ int Commands::list()
     const auto folder = normaliseRemoteFolder (deviceOperand (0));
     juce::StringArray fileNames, folderNames;
 
-    if (client.getFolderContents (folder, &fileNames, &folderNames) != 0)
+    if (files().getFolderContents (folder, &fileNames, &folderNames) != 0)
         return exitFailed;
 
     bool allListed = true;
@@ -242,7 +182,7 @@ int Commands::list()
         }
 
         FileSystemEntryInfo info;
-        allListed = client.getRemoteEntryInfo (joinRemotePath (folder, entry.name), entry.isFolder, info) == 0 && allListed;
+        allListed = files().getRemoteEntryInfo (joinRemotePath (folder, entry.name), entry.isFolder, info) == 0 && allListed;
 
         if (console.isJson())
         {
@@ -273,7 +213,7 @@ int Commands::get()
         return exitNoPort;
 
     ProgressLine progress (console);
-    ScopedProgress scoped (client, progress);
+    ScopedProgress scoped (transfer, progress);
     bool succeeded = false;
     juce::int64 bytes = 0;
 
@@ -282,9 +222,9 @@ int Commands::get()
         // Like cp -r: into an existing folder under the remote folder's name, otherwise
         // as a new folder of that name.
         if (local.isDirectory())
-            succeeded = client.getFolder (remote, local.getFullPathName(), {}) == 0;
+            succeeded = transfer.getFolder (remote, local.getFullPathName(), {}) == 0;
         else if (local.getParentDirectory().isDirectory())
-            succeeded = client.getFolder (remote, local.getParentDirectory().getFullPathName(), local.getFileName()) == 0;
+            succeeded = transfer.getFolder (remote, local.getParentDirectory().getFullPathName(), local.getFileName()) == 0;
         else
             console.error ("No folder " + local.getParentDirectory().getFullPathName());
 
@@ -294,18 +234,18 @@ int Commands::get()
     {
         if (local.isDirectory())
         {
+            // Like cp: under the device name, which must name a file inside that folder.
             const auto name = normaliseRemoteFolder (remote).fromLastOccurrenceOf ("/", false, false);
+            local = LocalTargetResolver (local).childInside (local, name);
 
-            if (! isSafeEntryName (name))
+            if (local == juce::File())
             {
                 console.error ("Can't name a local file after " + remote);
                 return exitFailed;
             }
-
-            local = local.getChildFile (name);
         }
 
-        succeeded = client.getFile (remote, local.getFullPathName()) == 0;
+        succeeded = transfer.getFile (remote, local.getFullPathName()) == 0;
         bytes = succeeded ? local.getSize() : 0;
     }
 
@@ -330,52 +270,27 @@ int Commands::put()
     // Like cp: into an existing device folder under the host name.
     FileSystemEntryInfo target;
 
-    if (client.getRemoteEntryInfo (remote, true, target) == 0 && target.exists)
+    if (files().getRemoteEntryInfo (remote, true, target) == 0 && target.exists)
         remote = joinRemotePath (normaliseRemoteFolder (remote), local.getFileName());
 
+    // Every file counts once the device has reported its full size (FileTransfer checks).
     ProgressLine progress (console);
-    bool succeeded = false;
-    juce::int64 bytes = 0;
+    ScopedProgress scoped (transfer, progress);
+    const bool succeeded = (options.recursive ? transfer.sendFolder (local.getFullPathName(), remote)
+                                              : transfer.sendFile (local.getFullPathName(), remote)) == 0;
 
-    {
-        ScopedProgress scoped (client, progress);
-        succeeded = (options.recursive ? client.sendFolder (local.getFullPathName(), remote)
-                                       : client.sendFile (local.getFullPathName(), remote)) == 0;
-    }
-
-    // The device's own account of what it holds is what counts.
-    if (! Platform::wasInterrupted())
-    {
-        FileList files;
-
-        if (options.recursive)
-            collectFiles (local, remote, files);
-        else if (succeeded)
-            files.emplace_back (local, remote);
-
-        for (const auto& [file, remotePath] : files)
-        {
-            const auto size = file.getSize();
-
-            if (confirmRemoteFileSize (client, remotePath, size))
-                bytes += size;
-            else
-                succeeded = false;
-        }
-    }
-
-    printSummary (remote, local.getFullPathName(), bytes, progress, succeeded);
+    printSummary (remote, local.getFullPathName(), progress.getBytesCopied(), progress, succeeded);
     return outcome (succeeded);
 }
 
 int Commands::remove()
 {
-    return onOneEntry ([this] (const juce::String& path) { return client.deleteRemoteEntry (path); });
+    return onOneEntry ([this] (const juce::String& path) { return files().deleteRemoteEntry (path); });
 }
 
 int Commands::makeFolder()
 {
-    return onOneEntry ([this] (const juce::String& path) { return client.createRemoteFolder (path); });
+    return onOneEntry ([this] (const juce::String& path) { return files().createRemoteFolder (path); });
 }
 
 int Commands::onOneEntry (const std::function<int (const juce::String&)>& operation)
@@ -399,8 +314,8 @@ int Commands::move()
 
     const auto from = deviceOperand (0), to = deviceOperand (1);
     FileSystemEntryInfo info;
-    const bool isFolder = client.getRemoteEntryInfo (from, true, info) == 0 && info.exists;
-    const auto succeeded = client.moveRemoteEntry (from, to, isFolder) == 0;
+    const bool isFolder = files().getRemoteEntryInfo (from, true, info) == 0 && info.exists;
+    const auto succeeded = files().moveWithoutReplacing (from, to, isFolder) == 0;
 
     if (console.isJson())
         console.printJson (Json { { "command", "mv" }, { "from", Console::displayText (from) },
@@ -427,11 +342,11 @@ int Commands::update()
     auto result = FirmwareInstaller::Result::sendFailed;
 
     {
-        ScopedProgress scoped (client, progress);
-        result = FirmwareInstaller (client).install (image.getFullPathName(), options.force);
+        ScopedProgress scoped (transfer, progress);
+        result = FirmwareInstaller (transfer).install (image.getFullPathName(), options.force);
     }
 
-    if (result == FirmwareInstaller::Result::sendFailed)
+    if (result == FirmwareInstaller::Result::sendFailed || result == FirmwareInstaller::Result::imageRefused)
         logLine ("Failed to send update file");
     else if (result == FirmwareInstaller::Result::updated)
         logLine ("Firmware update completed");
@@ -444,11 +359,12 @@ int Commands::update()
 
     if (console.isJson())
     {
-        const char* results[] = { "skipped", "updated", "failed", "failed" };
+        const auto* resultText = result == FirmwareInstaller::Result::alreadyInstalled ? "skipped"
+                               : result == FirmwareInstaller::Result::updated ? "updated" : "failed";
         console.printJson (Json { { "command", "update" },
                                   { "remote", FirmwareInstaller::firmwareImagePath.toStdString() },
                                   { "local", image.getFullPathName().toStdString() },
-                                  { "result", results[(int) result] },
+                                  { "result", resultText },
                                   { "bytes", result == FirmwareInstaller::Result::alreadyInstalled ? 0 : image.getSize() },
                                   { "seconds", std::round (progress.getSeconds() * 1000.0) / 1000.0 },
                                   { "ok", succeeded && ! Platform::wasInterrupted() } });
@@ -468,15 +384,12 @@ int Commands::getMac()
     bool succeeded = false;
 
     {
-        ScopedProgress scoped (client, progress);
-        logLine ("Reading Mac file...");
-        succeeded = client.getFile (FirmwareInstaller::macAddressFilePath, local.getFullPathName()) == 0;
+        ScopedProgress scoped (transfer, progress);
+        succeeded = FirmwareInstaller (transfer).readMacFile (local.getFullPathName());
     }
 
     if (succeeded)
         logLine ("Mac file stored to:  " + local.getFullPathName());
-    else
-        logLine ("Failed to read mac file");
 
     printSummary (FirmwareInstaller::macAddressFilePath, local.getFullPathName(),
                   succeeded ? local.getSize() : 0, progress, succeeded);
@@ -493,8 +406,7 @@ int Commands::watch()
     if (const auto result = connectAndIdentify (identity); result != exitSuccess)
         return result;
 
-    logLine (juce::String::formatted ("Found device: familyID=0x%.3x, deviceID=0x%.3x.",
-                                      (unsigned) identity.familyId, (unsigned) identity.deviceId));
+    logLine (DeviceConnection::describe (identity)[0]);
 
     while (! Platform::wasInterrupted())
         juce::Thread::sleep (50);
@@ -507,18 +419,18 @@ int Commands::watch()
 void Commands::onEvent (juce::int32 eventId, juce::int64 argument)
 {
     if (! printNotifications)
-        logLine ("Event " + juce::String (eventId) + ", arg " + juce::String ((juce::int32) argument) + ".");
+        logLine (NotificationText::event (eventId, argument));
     else if (console.isJson())
         console.printJson (Json { { "notification", "event" }, { "id", eventId }, { "argument", argument } });
     else
-        console.printLine ("Event " + std::to_string (eventId) + ", arg " + std::to_string ((juce::int32) argument) + ".");
+        console.printLine (NotificationText::event (eventId, argument).toStdString());
 }
 
 void Commands::onPropertyValueChanged (juce::Array<juce::uint16> propertyPath, juce::int32 propertyId, juce::int32 value)
 {
     if (! printNotifications)
     {
-        logLine ("Prop " + juce::String (propertyId) + ": value " + juce::String (value) + ".");
+        logLine (NotificationText::propertyValue (propertyId, value));
     }
     else if (console.isJson())
     {
@@ -528,7 +440,7 @@ void Commands::onPropertyValueChanged (juce::Array<juce::uint16> propertyPath, j
     }
     else
     {
-        console.printLine ("Prop " + std::to_string (propertyId) + ": value " + std::to_string (value) + ".");
+        console.printLine (NotificationText::propertyValue (propertyId, value).toStdString());
     }
 }
 
@@ -536,8 +448,8 @@ void Commands::onPropertyTextChanged (juce::Array<juce::uint16> propertyPath, ju
 {
     if (! printNotifications)
     {
-        logLine ("Prop " + juce::String (propertyId) + ":");
-        logLine (text);
+        for (const auto& line : NotificationText::propertyText (propertyId, text))
+            logLine (line);
     }
     else if (console.isJson())
     {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cli/CliOptions.h"
-#include "protocol/VeltraneClient.h"
-#include "transport/SerialPort.h"
+#include "device/DeviceConnection.h"
+#include "remotefs/FileTransfer.h"
 
 #include <functional>
 
@@ -18,16 +18,14 @@ enum ExitCode
     exitNoPort = 3
 };
 
-/** Runs one command of the tool against the device and gives its exit code. */
+/** The tool's commands against the device; each gives the exit code. The command line
+    names the one to run (CliOptions::run). */
 class Commands : private IVeltraneClientListener
 {
 public:
     Commands (const CliOptions& options, Console& console);
     ~Commands() override;
 
-    int run();
-
-private:
     int ports();
     int identify();
     int list();
@@ -41,6 +39,7 @@ private:
     int watch();
     int doctor();
 
+private:
     /** rm and mkdir: one operation on the device path given, with its JSON summary. */
     int onOneEntry (const std::function<int (const juce::String&)>& operation);
 
@@ -66,8 +65,11 @@ private:
 
     const CliOptions& options;
     Console& console;
+    RemoteFileSystem& files() noexcept     { return transfer.getFileSystem(); }
+
     VeltraneClient client;
-    std::unique_ptr<SerialPort> port;
+    DeviceConnection connection { client };
+    FileTransfer transfer { client };
     bool printNotifications = false;
 
     JUCE_DECLARE_NON_COPYABLE (Commands)

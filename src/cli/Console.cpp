@@ -1,7 +1,7 @@
 #include "cli/Console.h"
 #include "cli/Platform.h"
 #include "cli/TerminalText.h"
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 
 #include <nlohmann/json.hpp>
 

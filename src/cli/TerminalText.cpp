@@ -1,5 +1,5 @@
 #include "cli/TerminalText.h"
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 
 namespace
 {

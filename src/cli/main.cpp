@@ -26,7 +26,7 @@ int main (int argc, char** argv)
     int result = exitFailed;
     {
         Commands commands (options, console);
-        result = commands.run();
+        result = (commands.*options.run)();
     }
 
     ILogger::uninstall (&console);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 
 /** Assembles one frame in memory: fields are appended to the payload, and getFrame puts
     the header in front. Used where a whole frame is built at once (the device simulator,

@@ -11,10 +11,28 @@ void FrameCutter::cut (const void* data, size_t count, const FrameHandler& onFra
 
         const auto chunk = (int) juce::jmin (count, (size_t) std::numeric_limits<int>::max());
         const auto taken = (size_t) currentMessage->append (bytes, chunk);
+
+        if (auto problem = currentMessage->takeHeaderProblem(); problem.isNotEmpty())
+        {
+            const juce::SpinLock::ScopedLockType sl (problemLock);
+
+            if (headerProblems.size() < maxKeptProblems)
+                headerProblems.add (problem);
+            else
+                ++droppedProblems;
+        }
+
         bytes += taken;
         count -= taken;
 
         if (currentMessage->isComplete())
             onFrame (std::move (currentMessage));
     }
+}
+
+juce::StringArray FrameCutter::takeHeaderProblems (int& dropped)
+{
+    const juce::SpinLock::ScopedLockType sl (problemLock);
+    dropped = std::exchange (droppedProblems, 0);
+    return std::exchange (headerProblems, {});
 }

@@ -22,6 +22,17 @@ public:
     /** Drops the partial frame, if any. */
     void discardPartialFrame() noexcept { currentMessage.reset(); }
 
+    /** The reasons for the headers dropped since the last call (see
+        ReceivedMessage::takeHeaderProblem), oldest first, at most maxKeptProblems of them;
+        dropped tells how many more there were. Safe to call from any thread: the cutting
+        thread must not wait for a log, so the problems wait here for someone to log them. */
+    juce::StringArray takeHeaderProblems (int& dropped);
+
+    static constexpr int maxKeptProblems = 20;
+
 private:
     std::unique_ptr<ReceivedMessage> currentMessage;
+    juce::SpinLock problemLock;
+    juce::StringArray headerProblems;   // guarded by problemLock
+    int droppedProblems = 0;            // guarded by problemLock
 };

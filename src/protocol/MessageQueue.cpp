@@ -1,5 +1,5 @@
 #include "protocol/MessageQueue.h"
-#include "protocol/WaitClock.h"
+#include "base/WaitClock.h"
 
 MessageQueue::MessageQueue (int maximumFrames)
     : capacity (juce::jmax (1, maximumFrames))

@@ -1,9 +1,12 @@
 #include "protocol/ReceivedMessage.h"
-#include "protocol/DeviceText.h"
-
-#include <cstdio>
+#include "base/DeviceText.h"
 
 ReceivedMessage::ReceivedMessage() = default;
+
+juce::String ReceivedMessage::takeHeaderProblem()
+{
+    return std::exchange (headerProblem, {});
+}
 
 juce::uint16 ReceivedMessage::storedMessageId() const noexcept
 {
@@ -44,7 +47,7 @@ int ReceivedMessage::append (const void* data, int count)
 
         if (messageId > largestMessageId)
         {
-            std::printf ("Invalid message ID - %d\n", (int) messageId);
+            headerProblem << "Invalid message ID - " << (int) messageId << "\n";
             headerValid = false;
         }
 
@@ -52,14 +55,13 @@ int ReceivedMessage::append (const void* data, int count)
 
         if (payloadLength > maxPayloadLength)
         {
-            std::printf ("invalid size read - %d\n", (int) payloadLength);
+            headerProblem << "invalid size read - " << (int) payloadLength << "\n";
             headerValid = false;
         }
 
         if (! headerValid)
         {
-            std::printf ("Invalid header - dumping message\n");
-            std::fflush (stdout);
+            headerProblem << "Invalid header - dumping message";
             reset();
             return k;
         }

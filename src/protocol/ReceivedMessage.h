@@ -20,9 +20,14 @@ public:
     ReceivedMessage();
 
     /** Takes bytes for this frame only and returns how many it took (0 to count); the rest
-        belongs to the next frame. A header that fails its checks is reported on standard
-        output and dropped (all six bytes), leaving the record empty. */
+        belongs to the next frame. A header that fails its checks is dropped (all six
+        bytes), leaving the record empty; takeHeaderProblem then says why. */
     int append (const void* data, int count);
+
+    /** Why the last header was dropped ("Invalid message ID - 32775", "invalid size read -
+        9000", then "Invalid header - dumping message", one per line), once; empty when no
+        header was dropped since the last call. */
+    juce::String takeHeaderProblem();
 
     bool isComplete() const noexcept          { return complete; }
 
@@ -65,6 +70,7 @@ public:
     ReceivedMessage* next = nullptr;
 
 private:
+    juce::String headerProblem;
     bool canRead (juce::int64 count) noexcept;
     juce::uint16 storedMessageId() const noexcept;
 

@@ -1,7 +1,7 @@
 #include "protocol/VeltraneClient.h"
 #include "protocol/VeltraneNotifications.h"
-#include "protocol/WaitClock.h"
-#include "app/ILogger.h"
+#include "base/WaitClock.h"
+#include "base/ILogger.h"
 #include "transport/SerialPortStreams.h"
 
 namespace
@@ -142,12 +142,14 @@ std::unique_ptr<VeltraneClientResponse> VeltraneClient::sendRequestAndWait (Velt
     // Before this request's own lines, so that the log tells what came unasked.
     reportDiscardedFrames (true);
 
-    // Once the wait has ended, whatever comes answers no request.
+    // Once the wait has ended, whatever comes answers no request; what was dropped while it
+    // lasted is logged then, before anything the caller logs about the answer.
     struct EndOfWait
     {
-        ~EndOfWait() { flag = false; }
+        ~EndOfWait() { flag = false; client.reportHeaderProblems(); }
         std::atomic<bool>& flag;
-    } endOfWait { awaitingResponse };
+        VeltraneClient& client;
+    } endOfWait { awaitingResponse, *this };
 
     if (sendRequest (request) != 0)
     {
@@ -266,6 +268,18 @@ void VeltraneClient::routeFrame (std::unique_ptr<ReceivedMessage> message)
     responseQueue.push (std::move (message));
 }
 
+void VeltraneClient::reportHeaderProblems()
+{
+    int dropped = 0;
+
+    for (const auto& problem : frameCutter.takeHeaderProblems (dropped))
+        for (const auto& line : juce::StringArray::fromLines (problem))
+            logLine (line);
+
+    if (dropped > 0)
+        logLine ("Dropped " + juce::String (dropped) + " more invalid headers from the device.");
+}
+
 void VeltraneClient::reportDiscardedFrames (bool evenWhileComing)
 {
     juce::int64 strays = 0;
@@ -282,6 +296,8 @@ void VeltraneClient::reportDiscardedFrames (bool evenWhileComing)
 
         strayFramesAtLastLook = counted;
     }
+
+    reportHeaderProblems();
 
     if (strays > 0)
         logLine ("Discarded " + framesText (strays, "stray frame", "stray frames") + " from the device.");

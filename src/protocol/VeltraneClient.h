@@ -5,9 +5,6 @@
 #include "protocol/MessageQueue.h"
 #include "protocol/VeltraneRequests.h"
 #include "protocol/VeltraneResponses.h"
-#include "remotefs/DeviceIdentity.h"
-#include "remotefs/FileSystemEntryInfo.h"
-#include "remotefs/TransferProgress.h"
 
 #include <juce_events/juce_events.h>
 
@@ -23,10 +20,8 @@ class SerialPortOutputStream;
     at a time, synchronously, from the thread that calls sendRequestAndWait (the GUI
     thread). Every failure is logged through the installed ILogger.
 
-    The file-system operations and transfers (see the second half of the class) are built
-    on sendRequestAndWait; each returns 0 on success and -1 on failure, writes its
-    out-parameters only on success, and blocks the caller until the device has answered
-    or the wait has run out. */
+    The file-system operations (RemoteFileSystem) and transfers (FileTransfer) are built on
+    sendRequestAndWait. */
 class VeltraneClient : public juce::ChangeListener,
                        public juce::Thread
 {
@@ -71,54 +66,6 @@ public:
     std::unique_ptr<VeltraneClientResponse> decodeResponse (std::unique_ptr<ReceivedMessage> message);
 
     //==============================================================================
-    // Remote file-system operations; each sends one request and waits up to 1000 ms.
-
-    /** mode 1 opens an existing file for reading (the answer gives its size), mode 0
-        creates a file for writing. */
-    int openRemoteFile (const juce::String& path, int mode, juce::int64& handle, juce::int64* size = nullptr);
-    int closeRemoteFile (juce::int64 handle);
-    int deleteRemoteEntry (const juce::String& path);
-    int createRemoteFolder (const juce::String& path);
-    int moveRemoteEntry (const juce::String& fromPath, const juce::String& toPath, bool isFolder);
-    int getRemoteEntryInfo (const juce::String& path, bool isFolder, FileSystemEntryInfo& info);
-
-    /** Each list that is given is replaced by the folder's names, in the device's order. */
-    int getFolderContents (const juce::String& path, juce::StringArray* fileNames, juce::StringArray* folderNames);
-    int identifyDevice (DeviceIdentity& identity);
-
-    //==============================================================================
-    // Transfers of whole files and folder trees, one block of at most 8169 bytes in
-    // flight; every block waits for its answer (5000 ms for written blocks, 1000 ms for
-    // read ones). A TransferProgress set on the client hears of every file and block and
-    // may cancel; a cancelled transfer returns -1.
-
-    /** Copies a local file to the device. A local path that is not a readable file fails
-        before the device is asked for anything. */
-    int sendFile (const juce::String& localPath, const juce::String& remotePath);
-
-    /** Copies a device file to the host. The data goes into a temporary file beside the
-        local path, which replaces the local file only once exactly the announced size has
-        arrived on disk; on any failure the local file stays as it was. */
-    int getFile (const juce::String& remotePath, const juce::String& localPath);
-
-    /** Copies a local folder tree into the device folder remotePath (created when
-        missing). Every child is tried; -1 when any of them failed. Linked folders are
-        skipped. */
-    int sendFolder (const juce::String& localFolderPath, const juce::String& remotePath);
-
-    /** Copies a device folder tree into a new folder of localParentPath, named name or,
-        when name is empty, after the last part of remotePath. Every entry is tried; -1
-        when any of them failed, had a name that can't be used inside the local folder, or
-        lay deeper than maxFolderDepth levels. */
-    int getFolder (const juce::String& remotePath, const juce::String& localParentPath, const juce::String& name);
-
-    /** How deep getFolder descends; a device folder that contains itself ends there. */
-    static constexpr int maxFolderDepth = 64;
-
-    /** The progress watcher for the transfers that follow (nullptr for none); not owned. */
-    void setTransferProgress (TransferProgress* progressToUse) noexcept { progress = progressToUse; }
-
-    //==============================================================================
     /** Called by the input stream on its reader thread whenever data has arrived. */
     void changeListenerCallback (juce::ChangeBroadcaster* source) override;
 
@@ -136,11 +83,6 @@ public:
 private:
     void run() override;
     void releaseStreams();
-    void closeAfterFailedTransfer (juce::int64 handle);
-    bool transferCancelled();
-    int sendFolderTree (const juce::File& localFolder, const juce::String& remotePath);
-    int getFolderTree (const juce::String& remotePath, const juce::File& localParent,
-                       const juce::String& name, int depth);
     void routeFrame (std::unique_ptr<ReceivedMessage> message);
 
     /** Logs, one line each, the stray frames and the frames the full queues dropped since
@@ -148,6 +90,9 @@ private:
         Unless evenWhileComing, stray frames are reported only once none has come since the
         previous look, so that a babbling device costs one line, not one per look. */
     void reportDiscardedFrames (bool evenWhileComing);
+
+    /** Logs why the headers the device sent were dropped (the cutter keeps them till then). */
+    void reportHeaderProblems();
 
     SerialPort* port = nullptr;
     std::unique_ptr<SerialPortInputStream> inputStream;
@@ -165,9 +110,6 @@ private:
         MessageQueue& queue;
     } exitWaker { notificationQueue };
     juce::Array<IVeltraneClientListener*> listeners;
-    TransferProgress* progress = nullptr;
-    TransferProgress noProgress;
-    bool cancelLogged = false;
 
     // Set by sendRequest, cleared when sendRequestAndWait's wait ends: a response that
     // comes at any other time answers nothing and is dropped by the reader as a stray frame.

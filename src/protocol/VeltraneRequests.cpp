@@ -1,5 +1,5 @@
 #include "protocol/VeltraneRequests.h"
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 
 #include <atomic>
 

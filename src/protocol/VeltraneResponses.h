@@ -2,7 +2,7 @@
 
 #include "protocol/MessageIds.h"
 #include "protocol/ReceivedMessage.h"
-#include "remotefs/FileSystemEntryInfo.h"
+#include "protocol/FileSystemEntryInfo.h"
 
 #include <map>
 #include <memory>

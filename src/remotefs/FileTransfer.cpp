@@ -1,9 +1,13 @@
 // Whole files and folder trees between the host and the device, block by block.
 
-#include "protocol/VeltraneClient.h"
+#include "remotefs/FileTransfer.h"
 #include "remotefs/HostPaths.h"
+#include "remotefs/LocalFiles.h"
+#include "remotefs/LocalTargetResolver.h"
+#include "remotefs/LocalTreeWalker.h"
 #include "remotefs/TransferReport.h"
-#include "app/ILogger.h"
+#include "protocol/VeltraneClient.h"
+#include "base/ILogger.h"
 
 namespace
 {
@@ -16,6 +20,8 @@ bool isProgressBlock (juce::int32 blockIndex) noexcept
     return (blockIndex & 0xff) == 0;
 }
 
+/** Tree transfers join by "/" even at the root ("//name"), as the device has always been
+    asked; the listing's join (joinRemotePath) makes "/name" there. */
 juce::String remoteChildPath (const juce::String& folder, const juce::String& name)
 {
     return folder + "/" + name;
@@ -32,48 +38,11 @@ juce::String folderNameOf (const juce::String& remotePath)
 
     return trimmed.fromLastOccurrenceOf ("/", false, false);
 }
-
-/** The entry called name directly inside folder, or File() when the name would lead
-    anywhere else. getChildFile alone is not enough: it takes "~" and "~user" as home
-    folders, and a device may name an entry so. */
-juce::File childInside (const juce::File& folder, const juce::String& name)
-{
-    if (! isSafeEntryName (name))
-        return {};
-
-    const juce::File child (folder.getFullPathName() + juce::File::getSeparatorString() + name);
-    return child.getParentDirectory() == folder && child.isAChildOf (folder) ? child : juce::File();
-}
-
-/** The files in a local tree, as sendFolder walks it (linked folders are not entered). */
-int countFilesToSend (const juce::File& folder)
-{
-    int count = 0;
-
-    for (const auto& child : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "*",
-                                                    juce::File::FollowSymlinks::no))
-    {
-        if (! child.isDirectory())
-            ++count;
-        else if (! child.isSymbolicLink())
-            count += countFilesToSend (child);
-    }
-
-    return count;
-}
 } // namespace
 
-void VeltraneClient::closeAfterFailedTransfer (juce::int64 handle)
+bool FileTransfer::isCancelled()
 {
-    // Best effort, so that the device doesn't keep the handle open; the transfer has
-    // failed whatever the answer.
-    closeRemoteFile (handle);
-}
-
-bool VeltraneClient::transferCancelled()
-{
-    const auto* watcher = progress != nullptr ? progress : &noProgress;
-    const bool cancelled = const_cast<TransferProgress*> (watcher)->isCancelled();
+    const bool cancelled = watcher().isCancelled();
 
     // One line per cancel, however many nested transfers notice it.
     if (cancelled && ! cancelLogged)
@@ -83,17 +52,27 @@ bool VeltraneClient::transferCancelled()
     return cancelled;
 }
 
-int VeltraneClient::sendFile (const juce::String& localPath, const juce::String& remotePath)
+juce::String FileTransfer::temporaryPathFor (const juce::String& remotePath)
 {
-    const auto startTime = juce::Time::currentTimeMillis();
-    auto& watcher = progress != nullptr ? *progress : noProgress;
+    const auto slash = remotePath.lastIndexOfChar ('/');
+    return remotePath.substring (0, slash + 1) + "." + remotePath.substring (slash + 1) + ".uploading";
+}
 
-    // The local file is opened first: a mistyped path must not create (and so empty) the
-    // device file.
+//==============================================================================
+int FileTransfer::writeFile (const juce::String& localPath, const juce::String& remotePath,
+                             const juce::String& writtenPath)
+{
+    auto& watcher = this->watcher();
+
+    // The local file is opened first: a mistyped path must not create (and so empty) a
+    // device file. Only a regular file is opened: a FIFO or a device node may block the
+    // open, or never end.
     const auto localFile = resolveLocalPath (localPath);
     std::unique_ptr<juce::FileInputStream> input;
 
-    if (localFile != juce::File() && localFile.existsAsFile())
+    if (localFile != juce::File() && LocalFiles::kindOf (localFile) == LocalFiles::Kind::other)
+        logLine ("Not sending " + localPath + ": not a regular file");
+    else if (localFile != juce::File() && localFile.existsAsFile())
         input = localFile.createInputStream();
 
     if (input == nullptr || ! input->openedOk())
@@ -105,18 +84,19 @@ int VeltraneClient::sendFile (const juce::String& localPath, const juce::String&
     const auto size = input->getTotalLength();
     juce::int64 handle = 0;
 
-    if (transferCancelled() || openRemoteFile (remotePath, 0, handle) != 0)
+    if (isCancelled() || files.openRemoteFile (writtenPath, 0, handle) != 0)
         return -1;
 
     watcher.fileStarted (localPath, remotePath, size);
 
-    const auto fail = [&] (bool removePartialFile)
+    const auto fail = [&] (bool deviceAnswers)
     {
         input.reset();
-        closeAfterFailedTransfer (handle);
+        files.closeRemoteFile (handle);   // best effort: the transfer has failed whatever the answer
 
-        if (removePartialFile)
-            deleteRemoteEntry (remotePath);
+        // A device that stopped answering would only make this wait out its time too.
+        if (deviceAnswers)
+            files.deleteRemoteEntry (writtenPath);
 
         watcher.fileFinished (false);
         return -1;
@@ -127,20 +107,20 @@ int VeltraneClient::sendFile (const juce::String& localPath, const juce::String&
 
     while (input->getPosition() < input->getTotalLength())
     {
-        if (transferCancelled())
+        if (isCancelled())
             return fail (true);
 
-        if (sendRequestAndWait (request, writeBlockTimeoutMs) == nullptr)
+        if (files.getClient().sendRequestAndWait (request, writeBlockTimeoutMs) == nullptr)
         {
             logLine ("Failed on write");
-            return fail (false);
+            return fail (files.getClient().isConnected());
         }
 
         if (request.getLastBlockSize() == 0)
         {
             logLine ("Couldn't read " + localPath + " beyond byte " + juce::String (input->getPosition()));
             logLine ("Failed on write");
-            return fail (false);
+            return fail (true);
         }
 
         if (isProgressBlock (blockIndex))
@@ -153,24 +133,75 @@ int VeltraneClient::sendFile (const juce::String& localPath, const juce::String&
 
     input.reset();
 
-    if (closeRemoteFile (handle) != 0)
+    if (files.closeRemoteFile (handle) != 0)
     {
         watcher.fileFinished (false);
         return -1;
     }
 
-    logLine (formatTransferReport (size, juce::Time::currentTimeMillis() - startTime));
-    watcher.fileFinished (true);
     return 0;
 }
 
-int VeltraneClient::getFile (const juce::String& remotePath, const juce::String& localPath)
+int FileTransfer::sendFileInPlace (const juce::String& localPath, const juce::String& remotePath)
 {
     const auto startTime = juce::Time::currentTimeMillis();
-    auto& watcher = progress != nullptr ? *progress : noProgress;
+
+    if (writeFile (localPath, remotePath, remotePath) != 0)
+        return -1;
+
+    logLine (formatTransferReport (resolveLocalPath (localPath).getSize(), juce::Time::currentTimeMillis() - startTime));
+    watcher().fileFinished (true);
+    return 0;
+}
+
+int FileTransfer::sendFile (const juce::String& localPath, const juce::String& remotePath)
+{
+    const auto startTime = juce::Time::currentTimeMillis();
+    const auto temporaryPath = temporaryPathFor (remotePath);
+
+    if (writeFile (localPath, remotePath, temporaryPath) != 0)
+        return -1;
+
+    const auto size = resolveLocalPath (localPath).getSize();
+
+    // The old file goes only once the new one is whole on the device, and not at all
+    // when the operator cancelled meanwhile.
+    if (! files.confirmFileSize (temporaryPath, size) || isCancelled() || ! replaceWithTemporary (temporaryPath, remotePath))
+    {
+        files.deleteRemoteEntry (temporaryPath);
+        watcher().fileFinished (false);
+        return -1;
+    }
+
+    logLine (formatTransferReport (size, juce::Time::currentTimeMillis() - startTime));
+    watcher().fileFinished (true);
+    return 0;
+}
+
+bool FileTransfer::replaceWithTemporary (const juce::String& temporaryPath, const juce::String& remotePath)
+{
+    // A device may refuse to move onto an existing name, so the old file is removed first;
+    // from then on the new one is whole under the temporary name.
+    if (files.exists (remotePath, false) && files.deleteRemoteEntry (remotePath) != 0)
+    {
+        logLine ("Couldn't replace " + remotePath);
+        return false;
+    }
+
+    if (files.moveRemoteEntry (temporaryPath, remotePath, false) == 0)
+        return true;
+
+    logLine ("Couldn't move " + temporaryPath + " to " + remotePath);
+    return false;
+}
+
+int FileTransfer::getFile (const juce::String& remotePath, const juce::String& localPath)
+{
+    const auto startTime = juce::Time::currentTimeMillis();
+    auto& watcher = this->watcher();
     juce::int64 handle = 0, size = 0;
 
-    if (transferCancelled() || openRemoteFile (remotePath, 1, handle, &size) != 0)
+    if (isCancelled() || files.openRemoteFile (remotePath, 1, handle, &size) != 0)
         return -1;
 
     logLine ("Getting remote file " + remotePath);
@@ -195,7 +226,7 @@ int VeltraneClient::getFile (const juce::String& remotePath, const juce::String&
 
         output.reset();
         partial.reset();    // removes the temporary file
-        closeAfterFailedTransfer (handle);
+        files.closeRemoteFile (handle);   // best effort: the transfer has failed whatever the answer
         watcher.fileFinished (false);
         return -1;
     };
@@ -210,10 +241,10 @@ int VeltraneClient::getFile (const juce::String& remotePath, const juce::String&
 
     while (output->getPosition() < size)
     {
-        if (transferCancelled())
+        if (isCancelled())
             return fail ({});
 
-        auto response = sendRequestAndWait (request, readBlockTimeoutMs);
+        auto response = files.getClient().sendRequestAndWait (request, readBlockTimeoutMs);
 
         if (response == nullptr)
             return fail ("Failed on read");
@@ -262,7 +293,7 @@ int VeltraneClient::getFile (const juce::String& remotePath, const juce::String&
 
     partial.reset();
 
-    if (closeRemoteFile (handle) != 0)
+    if (files.closeRemoteFile (handle) != 0)
     {
         watcher.fileFinished (false);
         return -1;
@@ -273,59 +304,70 @@ int VeltraneClient::getFile (const juce::String& remotePath, const juce::String&
     return 0;
 }
 
-int VeltraneClient::sendFolder (const juce::String& localFolderPath, const juce::String& remotePath)
+int FileTransfer::sendFolder (const juce::String& localFolderPath, const juce::String& remotePath)
 {
     const auto localFolder = resolveLocalPath (localFolderPath);
-    (progress != nullptr ? *progress : noProgress).treeStarted (countFilesToSend (localFolder));
-    return sendFolderTree (localFolder, remotePath);
+    watcher().treeStarted (LocalTreeWalker::countFiles (localFolder));
+
+    LocalTreeWalker walker (localFolder);
+    const auto result = sendFolderTree (walker, localFolder, remotePath);
+    return result == 0 && walker.isComplete() ? 0 : -1;
 }
 
-int VeltraneClient::sendFolderTree (const juce::File& localFolder, const juce::String& remotePath)
+int FileTransfer::sendFolderTree (LocalTreeWalker& walker, const juce::File& localFolder, const juce::String& remotePath)
 {
     FileSystemEntryInfo info;
 
-    if (getRemoteEntryInfo (remotePath, true, info) != 0)
+    if (files.getRemoteEntryInfo (remotePath, true, info) != 0)
     {
         logLine ("Can't get info for remote folder.");
         return -1;
     }
 
     if (! info.exists)
-        createRemoteFolder (remotePath);
+        files.createRemoteFolder (remotePath);
 
-    const auto children = localFolder.findChildFiles (juce::File::findFilesAndDirectories, false, "*",
-                                                      juce::File::FollowSymlinks::no);
     bool allSent = true;
 
-    for (const auto& child : children)
+    for (const auto& entry : walker.entriesOf (localFolder))
     {
-        if (transferCancelled())
+        if (isCancelled())
             return -1;
 
-        const auto remoteChild = remoteChildPath (remotePath, child.getFileName());
+        const auto remoteChild = remoteChildPath (remotePath, entry.file.getFileName());
 
-        if (child.isDirectory())
-        {
-            // A linked folder may lead back up the tree and never end.
-            if (child.isSymbolicLink())
-            {
-                logLine ("Skipping linked folder " + child.getFullPathName());
-                allSent = false;
-                continue;
-            }
-
-            allSent = sendFolderTree (child, remoteChild) == 0 && allSent;
-        }
+        if (entry.isFolder)
+            allSent = sendFolderTree (walker, entry.file, remoteChild) == 0 && allSent;
         else
-        {
-            allSent = sendFile (child.getFullPathName(), remoteChild) == 0 && allSent;
-        }
+            allSent = sendFile (entry.file.getFullPathName(), remoteChild) == 0 && allSent;
     }
 
     return allSent ? 0 : -1;
 }
 
-int VeltraneClient::getFolder (const juce::String& remotePath, const juce::String& localParentPath, const juce::String& name)
+//==============================================================================
+/** What one getFolder has seen so far: where its files may go and how much it visited. */
+struct FileTransfer::DeviceTree
+{
+    explicit DeviceTree (const juce::File& chosenFolder) : targets (chosenFolder) {}
+
+    /** Counts one more entry; false (logged once) once the tree has had its share. */
+    bool visit()
+    {
+        if (++entriesVisited <= maxTreeEntries)
+            return true;
+
+        if (entriesVisited == maxTreeEntries + 1)
+            logLine ("Stopping: the device tree holds more than " + juce::String (maxTreeEntries) + " entries");
+
+        return false;
+    }
+
+    LocalTargetResolver targets;
+    int entriesVisited = 0;
+};
+
+int FileTransfer::getFolder (const juce::String& remotePath, const juce::String& localParentPath, const juce::String& name)
 {
     const auto localParent = resolveLocalPath (localParentPath);
 
@@ -333,12 +375,25 @@ int VeltraneClient::getFolder (const juce::String& remotePath, const juce::Strin
         return -1;
 
     // Counting a device tree would take listings of its own on the wire.
-    (progress != nullptr ? *progress : noProgress).treeStarted (-1);
-    return getFolderTree (remotePath, localParent, name, 1);
+    watcher().treeStarted (-1);
+
+    // The name may come from the device ("..", "~" say): the local folder must be an
+    // entry of the parent, and nothing else.
+    DeviceTree tree (localParent);
+    const auto folderName = name.isNotEmpty() ? name : folderNameOf (remotePath);
+    const auto localFolder = folderName.isEmpty() ? localParent : tree.targets.childInside (localParent, folderName);
+
+    if (localFolder == juce::File())
+    {
+        logLine ("Can't name a local folder \"" + folderName + "\" after " + remotePath);
+        return -1;
+    }
+
+    return getFolderTree (tree, remotePath, localFolder, 1, nullptr);
 }
 
-int VeltraneClient::getFolderTree (const juce::String& remotePath, const juce::File& localParent,
-                                   const juce::String& name, int depth)
+int FileTransfer::getFolderTree (DeviceTree& tree, const juce::String& remotePath, const juce::File& localFolder,
+                                 int depth, const juce::StringArray* parentListing)
 {
     if (depth > maxFolderDepth)
     {
@@ -347,64 +402,51 @@ int VeltraneClient::getFolderTree (const juce::String& remotePath, const juce::F
         return -1;
     }
 
-    // The name may come from the device ("..", "~" say): the local folder must be an
-    // entry of the parent, and nothing else.
-    const auto folderName = name.isNotEmpty() ? name : folderNameOf (remotePath);
-    const auto localFolder = folderName.isEmpty() ? localParent : childInside (localParent, folderName);
+    juce::StringArray fileNames, folderNames;
 
-    if (localFolder == juce::File())
+    if (files.getFolderContents (remotePath, &fileNames, &folderNames) != 0)
+        return -1;
+
+    // Files, then a separator no name holds, then folders: one list to compare with the parent's.
+    auto listing = fileNames;
+    listing.add ("/");
+    listing.addArray (folderNames);
+
+    if (parentListing != nullptr && listing == *parentListing)
     {
-        logLine ("Can't name a local folder \"" + folderName + "\" after " + remotePath);
+        logLine ("Not descending into " + remotePath + ": it lists the same entries as its parent, a loop");
         return -1;
     }
 
-    FolderContentsRequest request (remotePath);
-    auto response = sendRequestAndWait (request, readBlockTimeoutMs);
-
-    if (response == nullptr)
+    if (! tree.targets.createFolder (localFolder))
         return -1;
 
-    auto& listing = static_cast<FolderContentsResponse&> (*response);
-    const auto fileNames = listing.getFileNames();
-    const auto folderNames = listing.getFolderNames();
-    response.reset();
-
-    localFolder.createDirectory();
-
-    const auto remoteBase = remotePath + "/";
     bool allReceived = true;
 
-    const auto localEntry = [&] (const juce::String& entry)
+    for (int i = 0; i < listing.size(); ++i)
     {
-        const auto file = childInside (localFolder, entry);
+        const bool isFolder = i > fileNames.size();
+
+        if (i == fileNames.size())
+            continue;
+
+        if (isCancelled() || ! tree.visit())
+            return -1;
+
+        const auto& entry = listing[i];
+        const auto remoteEntry = remoteChildPath (remotePath, entry);
+        juce::String whyNot;
+        const auto file = tree.targets.childInside (localFolder, entry, &whyNot);
 
         if (file == juce::File())
         {
-            logLine ("Skipping the entry \"" + entry + "\" of " + remotePath + ": not a usable file name");
+            logLine ("Skipping the entry \"" + entry + "\" of " + remotePath + ": " + whyNot);
             allReceived = false;
         }
-
-        return file;
-    };
-
-    for (const auto& entry : fileNames)
-    {
-        if (transferCancelled())
-            return -1;
-
-        const auto file = localEntry (entry);
-
-        if (file != juce::File())
-            allReceived = getFile (remoteBase + entry, file.getFullPathName()) == 0 && allReceived;
-    }
-
-    for (const auto& entry : folderNames)
-    {
-        if (transferCancelled())
-            return -1;
-
-        if (localEntry (entry) != juce::File())
-            allReceived = getFolderTree (remoteBase + entry, localFolder, {}, depth + 1) == 0 && allReceived;
+        else if (isFolder)
+            allReceived = getFolderTree (tree, remoteEntry, file, depth + 1, &listing) == 0 && allReceived;
+        else
+            allReceived = getFile (remoteEntry, file.getFullPathName()) == 0 && allReceived;
     }
 
     return allReceived ? 0 : -1;

@@ -1,4 +1,5 @@
 #include "remotefs/HostPaths.h"
+#include "base/DeviceText.h"
 
 namespace
 {
@@ -27,7 +28,7 @@ bool hasControlCharacter (const juce::String& name)
 
 bool isSafeEntryName (const juce::String& name)
 {
-    if (name.isEmpty() || name == "." || name == ".." || name.containsAnyOf ("/\\"))
+    if (name.isEmpty() || name == "." || name == ".." || name.containsAnyOf ("/\\") || DeviceText::holdsZeroByte (name))
         return false;
 
    #if JUCE_WINDOWS

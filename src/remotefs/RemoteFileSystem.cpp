@@ -1,7 +1,8 @@
 // The device's file-system operations: one request each, answered within 1000 ms.
 
+#include "remotefs/RemoteFileSystem.h"
 #include "protocol/VeltraneClient.h"
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 
 namespace
 {
@@ -16,10 +17,10 @@ std::unique_ptr<Response> exchange (VeltraneClient& client, VeltraneClientReques
 }
 } // namespace
 
-int VeltraneClient::openRemoteFile (const juce::String& path, int mode, juce::int64& handle, juce::int64* size)
+int RemoteFileSystem::openRemoteFile (const juce::String& path, int mode, juce::int64& handle, juce::int64* size)
 {
     FileOpenRequest request (path, mode);
-    auto response = exchange<FileOpenResponse> (*this, request);
+    auto response = exchange<FileOpenResponse> (client, request);
 
     if (response == nullptr)
     {
@@ -35,11 +36,11 @@ int VeltraneClient::openRemoteFile (const juce::String& path, int mode, juce::in
     return 0;
 }
 
-int VeltraneClient::closeRemoteFile (juce::int64 handle)
+int RemoteFileSystem::closeRemoteFile (juce::int64 handle)
 {
     FileCloseRequest request (handle);
 
-    if (sendRequestAndWait (request, operationTimeoutMs) == nullptr)
+    if (client.sendRequestAndWait (request, operationTimeoutMs) == nullptr)
     {
         logLine ("failed to close remote file");
         return -1;
@@ -48,28 +49,28 @@ int VeltraneClient::closeRemoteFile (juce::int64 handle)
     return 0;
 }
 
-int VeltraneClient::deleteRemoteEntry (const juce::String& path)
+int RemoteFileSystem::deleteRemoteEntry (const juce::String& path)
 {
     FileSystemEntryDeleteRequest request (path);
-    return sendRequestAndWait (request, operationTimeoutMs) != nullptr ? 0 : -1;
+    return client.sendRequestAndWait (request, operationTimeoutMs) != nullptr ? 0 : -1;
 }
 
-int VeltraneClient::createRemoteFolder (const juce::String& path)
+int RemoteFileSystem::createRemoteFolder (const juce::String& path)
 {
     FileSystemEntryCreateRequest request (path);
-    return sendRequestAndWait (request, operationTimeoutMs) != nullptr ? 0 : -1;
+    return client.sendRequestAndWait (request, operationTimeoutMs) != nullptr ? 0 : -1;
 }
 
-int VeltraneClient::moveRemoteEntry (const juce::String& fromPath, const juce::String& toPath, bool isFolder)
+int RemoteFileSystem::moveRemoteEntry (const juce::String& fromPath, const juce::String& toPath, bool isFolder)
 {
     FileSystemEntryMoveRequest request (fromPath, toPath, isFolder);
-    return sendRequestAndWait (request, operationTimeoutMs) != nullptr ? 0 : -1;
+    return client.sendRequestAndWait (request, operationTimeoutMs) != nullptr ? 0 : -1;
 }
 
-int VeltraneClient::getRemoteEntryInfo (const juce::String& path, bool isFolder, FileSystemEntryInfo& info)
+int RemoteFileSystem::getRemoteEntryInfo (const juce::String& path, bool isFolder, FileSystemEntryInfo& info)
 {
     FileSystemEntryInfoRequest request (path, isFolder);
-    auto response = exchange<FileSystemEntryInfoResponse> (*this, request);
+    auto response = exchange<FileSystemEntryInfoResponse> (client, request);
 
     if (response == nullptr)
         return -1;
@@ -78,10 +79,10 @@ int VeltraneClient::getRemoteEntryInfo (const juce::String& path, bool isFolder,
     return 0;
 }
 
-int VeltraneClient::getFolderContents (const juce::String& path, juce::StringArray* fileNames, juce::StringArray* folderNames)
+int RemoteFileSystem::getFolderContents (const juce::String& path, juce::StringArray* fileNames, juce::StringArray* folderNames)
 {
     FolderContentsRequest request (path);
-    auto response = exchange<FolderContentsResponse> (*this, request);
+    auto response = exchange<FolderContentsResponse> (client, request);
 
     if (response == nullptr)
         return -1;
@@ -95,10 +96,10 @@ int VeltraneClient::getFolderContents (const juce::String& path, juce::StringArr
     return 0;
 }
 
-int VeltraneClient::identifyDevice (DeviceIdentity& identity)
+int RemoteFileSystem::identifyDevice (DeviceIdentity& identity)
 {
     WhoAmIRequest request;
-    auto response = exchange<WhoAmIResponse> (*this, request);
+    auto response = exchange<WhoAmIResponse> (client, request);
 
     if (response == nullptr)
         return -1;
@@ -110,4 +111,46 @@ int VeltraneClient::identifyDevice (DeviceIdentity& identity)
     identity.firstText = response->getFirstText();
     identity.secondText = response->getSecondText();
     return 0;
+}
+
+//==============================================================================
+bool RemoteFileSystem::exists (const juce::String& path, bool isFolder)
+{
+    FileSystemEntryInfo info;
+    return getRemoteEntryInfo (path, isFolder, info) == 0 && info.exists;
+}
+
+int RemoteFileSystem::moveWithoutReplacing (const juce::String& fromPath, const juce::String& toPath, bool isFolder)
+{
+    // Asked as both kinds: a device may answer "exists" for only the kind it was asked for.
+    FileSystemEntryInfo asFile, asFolder;
+
+    if (getRemoteEntryInfo (toPath, false, asFile) != 0 || getRemoteEntryInfo (toPath, true, asFolder) != 0)
+    {
+        logLine ("Not moving " + fromPath + ": can't tell whether " + toPath + " exists");
+        return -1;
+    }
+
+    if (asFile.exists || asFolder.exists)
+    {
+        logLine ("Not moving " + fromPath + ": " + toPath + " exists");
+        return -1;
+    }
+
+    return moveRemoteEntry (fromPath, toPath, isFolder);
+}
+
+bool RemoteFileSystem::confirmFileSize (const juce::String& remotePath, juce::int64 expectedSize)
+{
+    FileSystemEntryInfo info;
+
+    if (getRemoteEntryInfo (remotePath, false, info) != 0)
+        return false;
+
+    if (info.exists && info.size == expectedSize)
+        return true;
+
+    logLine ("The device reports " + (info.exists ? juce::String (info.size) + " bytes" : juce::String ("no file"))
+             + " for " + remotePath + ", expected " + juce::String (expectedSize) + " bytes");
+    return false;
 }

@@ -1,4 +1,5 @@
 #include "remotefs/RemoteListing.h"
+#include "base/DeviceText.h"
 
 #include <algorithm>
 
@@ -38,7 +39,8 @@ juce::Array<ListedEntry> orderForListing (const juce::StringArray& fileNames, co
 
 bool isSingleEntryName (const juce::String& name)
 {
-    return name.isNotEmpty() && name != "." && name != ".." && ! name.containsChar ('/');
+    return name.isNotEmpty() && name != "." && name != ".." && ! name.containsChar ('/')
+           && ! DeviceText::holdsZeroByte (name);
 }
 
 juce::String normaliseRemoteFolder (const juce::String& path)

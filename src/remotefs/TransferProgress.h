@@ -26,7 +26,7 @@ public:
 
     /** Asked before every block and every entry of a tree. Once it returns true the
         transfer stops: the device file is closed, a download leaves the local file as it
-        was, an upload removes the partial device file, a tree takes no further entry, and
+        was, an upload leaves the old device file as it was, a tree takes no further entry, and
         the transfer fails with the log line "Transfer cancelled.". */
     virtual bool isCancelled()                                                { return false; }
 };

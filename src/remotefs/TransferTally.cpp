@@ -1,5 +1,5 @@
 #include "remotefs/TransferTally.h"
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 
 namespace
 {

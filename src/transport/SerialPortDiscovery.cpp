@@ -1,6 +1,6 @@
 // Which discovered ports findSerialPorts offers, and under which names.
 #include "transport/SerialPortDiscoveryDetail.h"
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 
 namespace serial
 {

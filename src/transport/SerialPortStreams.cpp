@@ -2,16 +2,10 @@
 // itself is in SerialPortIo_windows.cpp / SerialPortIo_posix.cpp.
 #include "transport/SerialPortStreams.h"
 #include "transport/SerialPortIo.h"
-
-#include <chrono>
+#include "base/WaitClock.h"
 
 namespace
 {
-juce::int64 steadyMs() noexcept
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds> (std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // How long the reader thread stands aside after a calling thread's receive ended: the
 // gap between the answer to one request and the next request is far shorter.
 constexpr juce::int64 standAsideMs = serial::ioWaitMs;
@@ -41,8 +35,8 @@ struct SerialPortInputStream::Impl
     /** Marks a calling thread's receive, so that the reader thread stands aside. */
     struct CallerReceiving
     {
-        explicit CallerReceiving (Impl& i) noexcept : impl (i)   { ++impl.callersReceiving; impl.lastCallerReceiveMs = steadyMs(); }
-        ~CallerReceiving()                                       { impl.lastCallerReceiveMs = steadyMs(); --impl.callersReceiving; }
+        explicit CallerReceiving (Impl& i) noexcept : impl (i)   { ++impl.callersReceiving; impl.lastCallerReceiveMs = WaitClock::nowMs(); }
+        ~CallerReceiving()                                       { impl.lastCallerReceiveMs = WaitClock::nowMs(); --impl.callersReceiving; }
         Impl& impl;
     };
 };
@@ -133,11 +127,11 @@ bool SerialPortInputStream::receiveOnCallingThread (int timeoutMs, const std::fu
     if (hasWhatItWaitsFor != nullptr && hasWhatItWaitsFor())
         return true;
 
-    const auto deadline = steadyMs() + juce::jmax (0, timeoutMs);
+    const auto deadline = WaitClock::nowMs() + juce::jmax (0, timeoutMs);
 
     for (;;)
     {
-        const auto remaining = (int) juce::jmax ((juce::int64) 0, deadline - steadyMs());
+        const auto remaining = (int) juce::jmax ((juce::int64) 0, deadline - WaitClock::nowMs());
         const auto result = serial::readWithin (*impl->port, impl->callerBlock.get(), serial::ioBlockSize, remaining);
 
         if (result.outcome == serial::IoOutcome::transferred)
@@ -157,7 +151,7 @@ bool SerialPortInputStream::receiveOnCallingThread (int timeoutMs, const std::fu
 
 bool SerialPortInputStream::isCallingThreadReceiving() const noexcept
 {
-    return impl->callersReceiving.load() > 0 || steadyMs() - impl->lastCallerReceiveMs.load() < standAsideMs;
+    return impl->callersReceiving.load() > 0 || WaitClock::nowMs() - impl->lastCallerReceiveMs.load() < standAsideMs;
 }
 
 void SerialPortInputStream::dataArrived (const void* data, int count)

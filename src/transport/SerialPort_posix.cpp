@@ -1,5 +1,5 @@
 // SerialPort on a POSIX terminal device (Linux: /dev/ttyACM0, /dev/ttyUSB0, /dev/pts/7).
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 #include "transport/PortHolders.h"
 #include "transport/SerialPortPosix.h"
 

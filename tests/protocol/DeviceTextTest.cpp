@@ -1,4 +1,4 @@
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 #include "protocol/FrameBuilder.h"
 #include "protocol/VeltraneRequests.h"
 
@@ -75,6 +75,19 @@ TEST (DeviceText, NamesGoBackToTheDeviceByteForByte)
     for (int b = 1; b < 256; ++b)
         everyByte += (char) b;
     EXPECT_EQ (encode (decode (everyByte)), everyByte);
+}
+
+TEST (DeviceText, AZeroByteInsideANameKeepsItApartFromItsSibling)
+{
+    const auto withZero = decode (std::string ("a\0evil", 6));
+    EXPECT_NE (withZero, decode ("a"));
+    EXPECT_TRUE (DeviceText::holdsZeroByte (withZero));
+    EXPECT_EQ (encode (withZero), std::string ("a\0evil", 6));
+    EXPECT_FALSE (DeviceText::toDisplay (withZero).containsChar (0));
+
+    // Zero bytes that pad the end are no part of the text.
+    EXPECT_EQ (decode (std::string ("a\0\0", 3)), "a");
+    EXPECT_FALSE (DeviceText::holdsZeroByte (decode (std::string ("a\0", 2))));
 }
 
 TEST (DeviceText, ARequestCarriesAReceivedNameUnchanged)

@@ -1,7 +1,8 @@
+#include "remotefs/RemoteFileSystem.h"
 #include "protocol/FrameBuilder.h"
 #include "protocol/MessageQueue.h"
 #include "protocol/VeltraneClient.h"
-#include "protocol/WaitClock.h"
+#include "base/WaitClock.h"
 #include "support/CapturingLogger.h"
 #include "transport/SerialPortPeer.h"
 
@@ -324,7 +325,7 @@ TEST (MessageQueue, AMillionStrayFramesCostBoundedMemoryAndFailNoRequest)
     });
 
     DeviceIdentity identity;
-    const auto result = client.identifyDevice (identity);
+    const auto result = RemoteFileSystem (client).identifyDevice (identity);
     device.join();
     EXPECT_EQ (result, 0);
     EXPECT_EQ (identity.secondText, "still here");

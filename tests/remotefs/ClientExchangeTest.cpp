@@ -1,5 +1,5 @@
 #include "remotefs/ClientSession.h"
-#include "protocol/WaitClock.h"
+#include "base/WaitClock.h"
 
 
 namespace
@@ -57,7 +57,7 @@ TEST_F (ClientExchange, WithoutAPortNothingIsSent)
     EXPECT_EQ (lines(), linesOf ({ "Not connected.", "Send Failed." }));
 
     DeviceIdentity identity;
-    EXPECT_EQ (client.identifyDevice (identity), -1);
+    EXPECT_EQ (files.identifyDevice (identity), -1);
 }
 
 TEST_F (ClientExchange, ADroppedAnswerTimesOut)
@@ -66,7 +66,7 @@ TEST_F (ClientExchange, ADroppedAnswerTimesOut)
     const auto serial = nextSerial();
     DeviceIdentity identity;
 
-    EXPECT_EQ (client.identifyDevice (identity), -1);
+    EXPECT_EQ (files.identifyDevice (identity), -1);
     EXPECT_EQ (lines(), linesOf ({ "Timeout on serial # " + serial,
                                              "Failed to get valid response to serial # " + serial }));
 }
@@ -77,7 +77,7 @@ TEST_F (ClientExchange, AnAnswerThatComesAcrossTheClockWrapIsWaitedFor)
     ClockNearWrap clock;
     DeviceIdentity identity;
 
-    EXPECT_EQ (client.identifyDevice (identity), 0);
+    EXPECT_EQ (files.identifyDevice (identity), 0);
     EXPECT_TRUE (lines().isEmpty()) << lines().joinIntoString ("\n");
 }
 
@@ -86,11 +86,11 @@ TEST_F (ClientExchange, ALateAnswerIsDiscardedAndTheNextRequestGetsItsOwn)
     connect ({ "WhoAmIRequest#1 delay 1500" });
     const auto first = nextSerial();
     DeviceIdentity identity;
-    EXPECT_EQ (client.identifyDevice (identity), -1);
+    EXPECT_EQ (files.identifyDevice (identity), -1);
 
     logger.clear();
     const auto second = nextSerial();
-    EXPECT_EQ (client.identifyDevice (identity), 0);
+    EXPECT_EQ (files.identifyDevice (identity), 0);
     EXPECT_EQ (lines(), linesOf ({ "Discarding late response to serial # " + first
                                              + " while waiting for serial # " + second + "." }));
     EXPECT_EQ (identity.familyId, 0x12);
@@ -102,7 +102,7 @@ TEST_F (ClientExchange, AnAnswerWithAnotherSerialFailsTheRequest)
     const auto serial = VeltraneClientRequest::peekSerialNumber();
     DeviceIdentity identity;
 
-    EXPECT_EQ (client.identifyDevice (identity), -1);
+    EXPECT_EQ (files.identifyDevice (identity), -1);
     EXPECT_EQ (lines(), linesOf ({ "sync receive serial number didn't match! Expected " + juce::String (serial)
                                              + ", got " + juce::String (serial + 5) + ", Discarding." }));
 }
@@ -111,11 +111,11 @@ TEST_F (ClientExchange, AFailureResponseIsLoggedWithItsSerial)
 {
     connect ({ "FolderContentsRequest#1 fail Device busy" });
     const auto serial = nextSerial();
-    juce::StringArray files { "kept" };
+    juce::StringArray fileNames { "kept" };
 
-    EXPECT_EQ (client.getFolderContents ("/mnt/nandfs", &files, nullptr), -1);
+    EXPECT_EQ (files.getFolderContents ("/mnt/nandfs", &fileNames, nullptr), -1);
     EXPECT_EQ (lines(), linesOf ({ "Device busy serial# " + serial }));
-    EXPECT_EQ (files, linesOf ({ "kept" }));
+    EXPECT_EQ (fileNames, linesOf ({ "kept" }));
 }
 
 TEST_F (ClientExchange, UndecodableAnswersFailTheRequest)
@@ -132,13 +132,13 @@ TEST_F (ClientExchange, UndecodableAnswersFailTheRequest)
     DeviceIdentity identity;
 
     auto serial = nextSerial();
-    EXPECT_EQ (client.identifyDevice (identity), -1);
+    EXPECT_EQ (files.identifyDevice (identity), -1);
     EXPECT_EQ (lines(), linesOf ({ "Unexepected message ID", "Unrecognized response.",
                                              "Failed to get valid response to serial # " + serial }));
 
     logger.clear();
     serial = nextSerial();
-    EXPECT_EQ (client.identifyDevice (identity), -1);
+    EXPECT_EQ (files.identifyDevice (identity), -1);
     EXPECT_EQ (lines(), linesOf ({ "Malformed message ID 1: its payload of 4 bytes is too short for its fields.",
                                              "Unrecognized response.",
                                              "Failed to get valid response to serial # " + serial }));
@@ -148,7 +148,7 @@ TEST_F (ClientExchange, UndecodableAnswersFailTheRequest)
     device.writeFile ("/mnt/nandfs/f", "x");
     serial = nextSerial();
     juce::int64 handle = 77;
-    EXPECT_EQ (client.openRemoteFile ("/mnt/nandfs/f", 1, handle), -1);
+    EXPECT_EQ (files.openRemoteFile ("/mnt/nandfs/f", 1, handle), -1);
     EXPECT_EQ (lines(), linesOf ({ "Wrong response (message ID 2) to request ID 10, serial # " + serial + ".",
                                              "failed to open remote file" }));
     EXPECT_EQ (handle, 77);
@@ -159,9 +159,9 @@ TEST_F (ClientExchange, AnswersInPiecesAreAssembled)
     connect ({ "WhoAmIRequest#1 split 6 200", "WhoAmIRequest#2 chunk 1 0" });
     DeviceIdentity identity;
 
-    EXPECT_EQ (client.identifyDevice (identity), 0);
+    EXPECT_EQ (files.identifyDevice (identity), 0);
     EXPECT_EQ (identity.firstText, "Device simulator");
-    EXPECT_EQ (client.identifyDevice (identity), 0);
+    EXPECT_EQ (files.identifyDevice (identity), 0);
     EXPECT_EQ (identity.secondText, "serial 00000001");
     EXPECT_TRUE (lines().isEmpty());
 }
@@ -178,7 +178,7 @@ TEST_F (ClientExchange, NotificationsGoToTheListenersOnTheClientThread)
                "WhoAmIRequest#1 notify 0x8005 00" });
 
     DeviceIdentity identity;
-    EXPECT_EQ (client.identifyDevice (identity), 0);   // the event came first, but isn't the answer
+    EXPECT_EQ (files.identifyDevice (identity), 0);   // the event came first, but isn't the answer
 
     EXPECT_TRUE (logger.waitFor ("Async message 32773 not handled"));
     EXPECT_EQ (listener.getCalls(), linesOf ({ "event 5 -9", "value 2 -2 99", "text 0 -32768 hello" }));
@@ -193,7 +193,7 @@ TEST_F (ClientExchange, ReattachingDropsThePartialFrameOfTheOldPort)
     // The first answer stops after its header; the rest never comes on that port.
     connect ({ "WhoAmIRequest#1 truncate 6" });
     DeviceIdentity identity;
-    EXPECT_EQ (client.identifyDevice (identity), -1);
+    EXPECT_EQ (files.identifyDevice (identity), -1);
 
     client.detachPort();
     port.reset();
@@ -201,6 +201,6 @@ TEST_F (ClientExchange, ReattachingDropsThePartialFrameOfTheOldPort)
     client.attachPort (port.get());
 
     logger.clear();
-    EXPECT_EQ (client.identifyDevice (identity), 0);
+    EXPECT_EQ (files.identifyDevice (identity), 0);
     EXPECT_TRUE (lines().isEmpty()) << lines().joinIntoString ("\n");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remotefs/FileTransfer.h"
 #include "protocol/VeltraneClient.h"
 #include "support/CapturingLogger.h"
 #include "support/SimulatedDevice.h"
@@ -59,6 +60,8 @@ protected:
     SimulatedDevice device;
     CapturingLogger logger;
     VeltraneClient client;
+    FileTransfer transfer { client };
+    RemoteFileSystem& files = transfer.getFileSystem();
     std::unique_ptr<SerialPort> port;
     std::unique_ptr<juce::TemporaryFile> local;
 };

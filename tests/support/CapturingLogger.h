@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 #include "support/JucePrinters.h"
 
 /** Collects logged lines, and installs itself as the process-wide logger for its lifetime. */

@@ -1,4 +1,4 @@
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 #include "SimulatorTestSupport.h"
 
 #include "protocol/FrameBuilder.h"

@@ -289,8 +289,8 @@ std::string DeviceFileSystem::move (const std::string& fromPath, const std::stri
         return describeError ("Can't move", fromPath);
 
     // rename() would replace an existing file silently; a device asked to rename onto an
-    // existing name refuses.
-    if (::lstat (hostTo.c_str(), &info) == 0)
+    // existing name refuses, unless it was started as one that replaces.
+    if (! moveReplaces && ::lstat (hostTo.c_str(), &info) == 0)
         return "Already exists: " + toPath;
 
     if (::rename (hostFrom.c_str(), hostTo.c_str()) != 0)

@@ -44,7 +44,14 @@ public:
     std::string listFolder (const std::string& path, std::vector<std::string>& files,
                             std::vector<std::string>& folders) const;
     std::string createFolder (const std::string& path);
+
+    /** Renames an entry. By default an existing destination is refused; see
+        setMoveReplaces. */
     std::string move (const std::string& fromPath, const std::string& toPath);
+
+    /** When on, a move replaces an existing destination as rename() does (a file, or an
+        empty folder by a folder), as some devices do; off by default. */
+    void setMoveReplaces (bool replaces) noexcept { moveReplaces = replaces; }
 
     /** Deletes a file, or a folder with everything in it. Links are deleted, not followed. */
     std::string remove (const std::string& path);
@@ -80,4 +87,5 @@ private:
     std::string root;   // real path, no trailing "/" (empty when invalid)
     std::map<juce::int64, OpenFile> openFiles;
     juce::int64 nextHandle;
+    bool moveReplaces = false;
 };

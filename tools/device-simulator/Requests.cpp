@@ -1,6 +1,6 @@
 #include "Requests.h"
 
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 #include "protocol/MessageIds.h"
 
 namespace

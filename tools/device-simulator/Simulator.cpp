@@ -146,6 +146,15 @@ void Simulator::readFromHost()
         {
             handleFrame (std::move (frame));
         });
+
+        int dropped = 0;
+
+        for (const auto& problem : cutter.takeHeaderProblems (dropped))
+            std::fprintf (stderr, "%s\n", problem.toRawUTF8());
+
+        if (dropped > 0)
+            std::fprintf (stderr, "device-simulator: %d more invalid headers\n", dropped);
+
         return;
     }
 

@@ -20,6 +20,7 @@ const char* const usage =
     "  --first-handle N           the first file handle given out\n"
     "  --exit-after-idle SECONDS  exit when no request has come for that long\n"
     "  --exit-with-parent         exit when the process that started the simulator ends\n"
+    "  --move-replaces            a move replaces an existing destination, as rename() does\n"
     "Prints the pty's path as the only line on standard output.\n";
 
 struct RuleSource
@@ -35,6 +36,7 @@ struct Options
     SimulatedIdentity identity;
     juce::int64 firstHandle = 0x100000001LL;   // above 32 bits, so that a host truncating handles fails
     Simulator::Settings settings;
+    bool moveReplaces = false;
 };
 
 int failWith (const std::string& message, bool showUsage = false)
@@ -60,6 +62,12 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
         if (name == "--exit-with-parent")
         {
             options.settings.exitWithParent = true;
+            continue;
+        }
+
+        if (name == "--move-replaces")
+        {
+            options.moveReplaces = true;
             continue;
         }
 
@@ -142,6 +150,8 @@ int main (int argc, char** argv)
 
     if (! fileSystem.isValid())
         return failWith (options.root + " is not a folder");
+
+    fileSystem.setMoveReplaces (options.moveReplaces);
 
     RequestLog log;
 

@@ -1,4 +1,4 @@
-#include "protocol/DeviceText.h"
+#include "base/DeviceText.h"
 
 
 namespace
@@ -7,7 +7,22 @@ constexpr juce::juce_wchar keptByteBase = 0xDC00;
 
 bool isKeptByte (juce::juce_wchar c) noexcept
 {
-    return c >= keptByteBase + 0x80 && c <= keptByteBase + 0xFF;
+    return c == keptByteBase || (c >= keptByteBase + 0x80 && c <= keptByteBase + 0xFF);
+}
+
+/** One run of bytes without zero bytes: UTF-8 when it is valid, kept bytes otherwise. */
+juce::String decodeRun (const juce::uint8* bytes, size_t length)
+{
+    if (DeviceText::isValidUtf8 (bytes, length))
+        return juce::String::fromUTF8 (reinterpret_cast<const char*> (bytes), (int) length);
+
+    juce::HeapBlock<juce::juce_wchar> characters (length + 1);
+
+    for (size_t i = 0; i < length; ++i)
+        characters[i] = bytes[i] < 0x80 ? (juce::juce_wchar) bytes[i] : keptByteBase + bytes[i];
+
+    characters[length] = 0;
+    return juce::String (juce::CharPointer_UTF32 (characters.get()));
 }
 
 bool isContinuation (juce::uint8 byte) noexcept
@@ -55,21 +70,26 @@ bool DeviceText::isValidUtf8 (const juce::uint8* bytes, size_t count) noexcept
 
 juce::String DeviceText::decode (const juce::uint8* bytes, size_t count)
 {
-    size_t length = 0;
+    while (count > 0 && bytes[count - 1] == 0)
+        --count;
 
-    while (length < count && bytes[length] != 0)
-        ++length;
+    juce::String text;
+    size_t start = 0;
 
-    if (isValidUtf8 (bytes, length))
-        return juce::String::fromUTF8 (reinterpret_cast<const char*> (bytes), (int) length);
+    for (size_t i = 0; i <= count; ++i)
+    {
+        if (i < count && bytes[i] != 0)
+            continue;
 
-    juce::HeapBlock<juce::juce_wchar> characters (length + 1);
+        text += decodeRun (bytes + start, i - start);
 
-    for (size_t i = 0; i < length; ++i)
-        characters[i] = bytes[i] < 0x80 ? (juce::juce_wchar) bytes[i] : keptByteBase + bytes[i];
+        if (i < count)
+            text += (juce::juce_wchar) keptByteBase;
 
-    characters[length] = 0;
-    return juce::String (juce::CharPointer_UTF32 (characters.get()));
+        start = i + 1;
+    }
+
+    return text;
 }
 
 juce::MemoryBlock DeviceText::encode (const juce::String& text)
@@ -105,8 +125,9 @@ juce::String DeviceText::toDisplay (const juce::String& text)
     juce::String shown;
     shown.preallocateBytes (text.getNumBytesAsUTF8());
 
+    // A zero byte is shown as the symbol for it, never as a character that ends a text.
     for (auto c : text)
-        shown += (juce::juce_wchar) (isKeptByte (c) ? c - keptByteBase : c);
+        shown += (juce::juce_wchar) (c == keptByteBase ? 0x2400 : isKeptByte (c) ? c - keptByteBase : c);
 
     return shown;
 }
@@ -118,4 +139,9 @@ bool DeviceText::hasKeptBytes (const juce::String& text)
             return true;
 
     return false;
+}
+
+bool DeviceText::holdsZeroByte (const juce::String& text)
+{
+    return text.containsChar ((juce::juce_wchar) keptByteBase);
 }

@@ -1,5 +1,5 @@
-#include "app/ILogger.h"
-#include "protocol/DeviceText.h"
+#include "base/ILogger.h"
+#include "base/DeviceText.h"
 
 #include <atomic>
 

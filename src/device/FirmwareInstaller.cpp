@@ -1,7 +1,7 @@
-#include "remotefs/FirmwareInstaller.h"
+#include "device/FirmwareInstaller.h"
+#include "remotefs/FileTransfer.h"
 #include "remotefs/HostPaths.h"
-#include "protocol/VeltraneClient.h"
-#include "app/ILogger.h"
+#include "base/ILogger.h"
 
 const juce::String FirmwareInstaller::remoteRoot ("/mnt/nandfs/");
 const juce::String FirmwareInstaller::firmwareImagePath ("/mnt/nandfs/KX9image");
@@ -9,14 +9,34 @@ const juce::String FirmwareInstaller::triggerFilePath ("/mnt/nandfs/KX9imageDone
 const juce::String FirmwareInstaller::firmwareSentinelPath ("/mnt/nandfs/lib/libm.so.2");
 const juce::String FirmwareInstaller::macAddressFilePath ("/mnt/nandfs/macAddress.txt");
 
+bool FirmwareInstaller::checkImageFile (const juce::String& localImagePath)
+{
+    const auto image = resolveLocalPath (localImagePath);
+
+    if (! image.existsAsFile())
+    {
+        logLine ("Update file not found: " + localImagePath);
+        return false;
+    }
+
+    if (image.getSize() == 0)
+    {
+        logLine ("Update file is empty: " + localImagePath);
+        return false;
+    }
+
+    return true;
+}
+
 bool FirmwareInstaller::isFirmwarePresent()
 {
+    auto& files = transfer.getFileSystem();
     juce::int64 handle = 0;
 
-    if (client.openRemoteFile (firmwareSentinelPath, 1, handle) != 0)
+    if (files.openRemoteFile (firmwareSentinelPath, 1, handle) != 0)
         return false;
 
-    client.closeRemoteFile (handle);
+    files.closeRemoteFile (handle);
     return true;
 }
 
@@ -35,12 +55,20 @@ FirmwareInstaller::Result FirmwareInstaller::install (const juce::String& localI
         logLine ("Existing firmware not found, updating...");
     }
 
+    // Nothing reaches the device unless there is an image to install.
+    if (! checkImageFile (localImagePath))
+        return Result::imageRefused;
+
     logLine ("sending " + localImagePath + " as " + firmwareImagePath);
 
     if (! sendImage (localImagePath))
-        return Result::sendFailed;
+        return transfer.isCancelled() ? Result::cancelled : Result::sendFailed;
 
     logLine ("done.");
+
+    if (transfer.isCancelled())
+        return Result::cancelled;
+
     logLine ("Triggering update...");
 
     if (! triggerUpdate())
@@ -55,31 +83,30 @@ FirmwareInstaller::Result FirmwareInstaller::install (const juce::String& localI
 
 bool FirmwareInstaller::sendImage (const juce::String& localImagePath)
 {
-    if (client.sendFile (localImagePath, firmwareImagePath) != 0)
+    // The image keeps its own name while it arrives: the trigger file, not a rename, is
+    // what makes the device use it.
+    if (transfer.sendFileInPlace (localImagePath, firmwareImagePath) != 0)
         return false;
 
     // The device starts installing from the trigger file alone: make sure it holds the
     // whole image first.
-    return confirmRemoteFileSize (client, firmwareImagePath, resolveLocalPath (localImagePath).getSize());
+    return transfer.getFileSystem().confirmFileSize (firmwareImagePath, resolveLocalPath (localImagePath).getSize());
 }
 
 bool FirmwareInstaller::triggerUpdate()
 {
+    auto& files = transfer.getFileSystem();
     juce::int64 handle = 0;
-    return client.openRemoteFile (triggerFilePath, 0, handle) == 0 && client.closeRemoteFile (handle) == 0;
+    return files.openRemoteFile (triggerFilePath, 0, handle) == 0 && files.closeRemoteFile (handle) == 0;
 }
 
-bool confirmRemoteFileSize (VeltraneClient& client, const juce::String& remotePath, juce::int64 expectedSize)
+bool FirmwareInstaller::readMacFile (const juce::String& localPath)
 {
-    FileSystemEntryInfo info;
+    logLine ("Reading Mac file...");
 
-    if (client.getRemoteEntryInfo (remotePath, false, info) != 0)
-        return false;
-
-    if (info.exists && info.size == expectedSize)
+    if (transfer.getFile (macAddressFilePath, localPath) == 0)
         return true;
 
-    logLine ("The device reports " + (info.exists ? juce::String (info.size) + " bytes" : juce::String ("no file"))
-             + " for " + remotePath + ", expected " + juce::String (expectedSize) + " bytes");
+    logLine ("Failed to read mac file");
     return false;
 }

@@ -1,0 +1,71 @@
+#include "remotefs/LocalFiles.h"
+#include "transport/WindowsHeaders.h"
+
+namespace LocalFiles
+{
+Kind kindOf (const juce::File& file)
+{
+    const auto attributes = GetFileAttributesW (file.getFullPathName().toWideCharPointer());
+
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Kind::missing;
+
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return Kind::folder;
+
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? Kind::other : Kind::regularFile;
+}
+
+bool isLink (const juce::File& file)
+{
+    const auto attributes = GetFileAttributesW (file.getFullPathName().toWideCharPointer());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool readFolder (const juce::File& folder, juce::Array<juce::File>& entries)
+{
+    WIN32_FIND_DATAW data;
+    const auto pattern = folder.getFullPathName() + "\\*";
+    const auto handle = FindFirstFileW (pattern.toWideCharPointer(), &data);
+
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+
+    do
+    {
+        const juce::String name (data.cFileName);
+
+        if (name != "." && name != "..")
+            entries.add (juce::File (folder.getFullPathName() + juce::File::getSeparatorString() + name));
+    }
+    while (FindNextFileW (handle, &data));
+
+    const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose (handle);
+    return complete;
+}
+
+juce::File resolveExisting (const juce::File& file)
+{
+    const auto handle = CreateFileW (file.getFullPathName().toWideCharPointer(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+
+    WCHAR path[32768];
+    const auto length = GetFinalPathNameByHandleW (handle, path, 32768, FILE_NAME_NORMALIZED);
+    CloseHandle (handle);
+
+    if (length == 0 || length >= 32768)
+        return {};
+
+    juce::String resolved (path);
+
+    if (resolved.startsWith ("\\\\?\\UNC\\"))
+        return juce::File ("\\\\" + resolved.substring (8));
+
+    return juce::File (resolved.startsWith ("\\\\?\\") ? resolved.substring (4) : resolved);
+}
+} // namespace LocalFiles
