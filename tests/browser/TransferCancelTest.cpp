@@ -103,6 +103,8 @@ TEST_F (TransferCancel, CancelDuringAFolderSendStopsBeforeTheNextEntryAndIgnores
     for (auto* name : { "a.bin", "b.bin", "c.bin" })
         writeBlocks (folder.getChildFile (name), 30);
 
+    // The device has an older a.bin, which a cancelled send must leave as it was.
+    writeFile (usrFolder.getChildFile ("bundle/a.bin"), "the old a.bin");
     ASSERT_TRUE (connect ({ "FileWriteRequest delay 20" }));
     showTab();
     listFolder ("/mnt/nandfs/usr");
@@ -115,14 +117,15 @@ TEST_F (TransferCancel, CancelDuringAFolderSendStopsBeforeTheNextEntryAndIgnores
     EXPECT_TRUE (operatorAtTheStrip.textSeen.contains ("/3 files]")) << operatorAtTheStrip.textSeen;
     EXPECT_TRUE (logLines().contains ("Transfer cancelled."));
 
-    // One file was begun and removed again; no other entry was opened, and the New Folder
-    // click asked nothing while the transfer ran.
+    // One file was begun under its temporary name and removed again; no other entry was
+    // opened, and the New Folder click asked nothing while the transfer ran.
     const auto sent = requestsSince (before);
     EXPECT_EQ (ofKind (sent, "FileOpenRequest").size(), 1);
     EXPECT_EQ (ofKind (sent, "FileCloseRequest").size(), 1);
     EXPECT_EQ (ofKind (sent, "FileSystemEntryDeleteRequest").size(), 1);
     EXPECT_FALSE (pane().getNameAssigner().isVisible());
-    EXPECT_EQ (usrFolder.getChildFile ("bundle").findChildFiles (juce::File::findFiles, true).size(), 0);
+    EXPECT_EQ (usrFolder.getChildFile ("bundle").findChildFiles (juce::File::findFiles, true).size(), 1);
+    EXPECT_EQ (usrFolder.getChildFile ("bundle/a.bin").loadFileAsString(), "the old a.bin");
 
     int firstWrite = -1, lastWrite = -1;
     for (int i = 0; i < sent.size(); ++i)
