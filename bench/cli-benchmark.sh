@@ -2,7 +2,9 @@
 # Throughput of get and put through usb-file-utility-cli (Release build) against the
 # device simulator on a pseudo-terminal with no device delay: each run is one process of
 # the tool, timed from start to exit, beside the transfer time the tool reports itself.
-# Prints the median and the range over the runs.
+# The same through the Python module (one python3 process a run, the call timed inside
+# it), with the ratio of its transfer rate to the tool's. Prints the median and the range
+# over the runs.
 #   bench/cli-benchmark.sh [--mib N] [--runs N]      (defaults: 16 MiB, 5 runs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +23,8 @@ done
 bash scripts/setup.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DUSB_BUILD_GUI=OFF -DUSB_BUILD_TESTS=OFF >/dev/null
 cmake --build build-release -j "$(nproc)" --target usb-file-utility-cli device-simulator
+python_module=yes
+cmake --build build-release -j "$(nproc)" --target _usb_file_utility >/dev/null 2>&1 || python_module=""
 cli=build-release/src/cli/usb-file-utility-cli
 simulator=build-release/tools/device-simulator/device-simulator
 
@@ -50,22 +54,56 @@ run() {
         "$start" "$end" "$work/summary" >> "$work/$command"
 }
 
+# run_python COMMAND: the same transfer as one python3 process; appends to $work/python-COMMAND.
+run_python() {
+    local start end
+    start=$(date +%s.%N)
+    PYTHONPATH=build-release/python /usr/bin/python3 - "$1" "$work" > "$work/python-seconds" <<'PY'
+import sys, time
+import usb_file_utility as ufu
+command, work = sys.argv[1], sys.argv[2]
+with ufu.Device(work + "/port") as device:
+    start = time.monotonic()
+    if command == "put":
+        device.put(work + "/local.bin", "/mnt/nandfs/bench.bin")
+    else:
+        device.get("/mnt/nandfs/bench.bin", work + "/fetched.bin")
+    print(time.monotonic() - start)
+PY
+    end=$(date +%s.%N)
+    echo "$(python3 -c 'import sys; print(float(sys.argv[2]) - float(sys.argv[1]))' "$start" "$end") $(cat "$work/python-seconds")" \
+        >> "$work/python-$1"
+}
+
 for _ in $(seq "$runs"); do
     run put "$work/local.bin" /mnt/nandfs/bench.bin
     run get /mnt/nandfs/bench.bin "$work/fetched.bin"
     cmp -s "$work/local.bin" "$work/fetched.bin" || { echo "get: the fetched file differs" >&2; exit 1; }
+    if [ -n "$python_module" ]; then
+        run_python put
+        cmp -s "$work/local.bin" "$work/device/mnt/nandfs/bench.bin" || { echo "python put: the copy differs" >&2; exit 1; }
+        run_python get
+        cmp -s "$work/local.bin" "$work/fetched.bin" || { echo "python get: the fetched file differs" >&2; exit 1; }
+    fi
 done
 
 echo "usb-file-utility-cli, $mib MiB, $runs runs each (median [min - max])"
-python3 - "$mib" "$work/put" "$work/get" <<'PY'
-import statistics, sys
+[ -n "$python_module" ] && python_files=("$work/python-put" "$work/python-get") || python_files=()
+python3 - "$mib" "$work/put" "$work/get" "${python_files[@]}" <<'PY'
+import os, statistics, sys
 mib = int(sys.argv[1])
+transfer = {}
 for path in sys.argv[2:]:
     rows = [tuple(map(float, line.split())) for line in open(path)]
+    transfer[os.path.basename(path)] = statistics.median(row[1] for row in rows)
     for column, label in ((0, "whole process"), (1, "transfer")):
         seconds = [row[column] for row in rows]
         rates = sorted(mib * 8 / s for s in seconds)   # MBit/s, 1 MBit = 2^20 bits
-        print(f"  {path.rsplit('/', 1)[1]:3} {label:13}: {statistics.median(seconds):7.3f} s "
+        print(f"  {path.rsplit('/', 1)[1]:10} {label:13}: {statistics.median(seconds):7.3f} s "
               f"[{min(seconds):.3f} - {max(seconds):.3f}]  "
               f"{statistics.median(rates):7.2f} MBit/s [{rates[0]:.2f} - {rates[-1]:.2f}]")
+for command in ("put", "get"):
+    if "python-" + command in transfer:
+        print(f"  python {command} rate / tool {command} rate (transfer, medians): "
+              f"{transfer[command] / transfer['python-' + command]:.3f}")
 PY

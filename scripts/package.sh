@@ -10,7 +10,7 @@ root=$(pwd)
 build=$root/build-package
 
 bash scripts/setup.sh package
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUSB_BUILD_TESTS=OFF -DUSB_BUILD_TOOLS=OFF \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DUSB_BUILD_TESTS=OFF -DUSB_BUILD_TOOLS=ON \
       -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}"
 rm -f "$build"/*.deb
@@ -26,7 +26,8 @@ for path in /usr/bin/usb-file-utility /usr/bin/usb-file-utility-cli /usr/share/a
             /usr/lib/udev/rules.d/60-usb-file-utility.rules \
             /usr/share/doc/usb-file-utility/copyright /usr/share/doc/usb-file-utility/changelog.gz \
             /usr/share/icons/hicolor/48x48/apps/usb-file-utility.png \
-            /usr/share/icons/hicolor/256x256/apps/usb-file-utility.png; do
+            /usr/share/icons/hicolor/256x256/apps/usb-file-utility.png \
+            /usr/lib/python3/dist-packages/usb_file_utility/__init__.py; do
     check "the package holds $path" has "$path"
 done
 
@@ -49,6 +50,8 @@ if [ "${1:-}" = --install ]; then
     echo "--- installed"
     dpkg -i "$deb" >/dev/null
     check "the program is installed" test -x /usr/bin/usb-file-utility
+    check "Debian's python3 imports the module" /usr/bin/python3 -c "import usb_file_utility; usb_file_utility.ports()"
+    check "pytest finds the module's fixtures" bash -c "mkdir -p '$unpacked/pytest' && cd '$unpacked/pytest' && /usr/bin/python3 -m pytest --fixtures -p no:cacheprovider 2>/dev/null | grep -q usb_simulator"
     check "the tool names its version" bash -c "/usr/bin/usb-file-utility-cli --version | grep -qx 'usb-file-utility-cli $(dpkg-deb -f "$deb" Version)'"
 
     # The installed tool against the simulator (built by the native build).

@@ -15,7 +15,7 @@ packages=(
     libfreetype-dev libfontconfig1-dev libpng-dev libjpeg-dev zlib1g-dev
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
     clang libclang-rt-14-dev
-    python3 zip unzip procps
+    python3 python3-dev python3-pytest pybind11-dev zip unzip procps
 )
 if [ "${1:-}" = package ]; then
     packages+=(dpkg-dev lintian desktop-file-utils file)

@@ -2,10 +2,10 @@
 #include "cli/Console.h"
 #include "cli/Doctor.h"
 #include "cli/Platform.h"
-#include "cli/PortChoice.h"
 #include "cli/ProgressLine.h"
 #include "device/FirmwareInstaller.h"
 #include "device/NotificationText.h"
+#include "device/PortChoice.h"
 #include "remotefs/HostPaths.h"
 #include "remotefs/LocalTargetResolver.h"
 #include "remotefs/RemoteListing.h"
@@ -57,7 +57,11 @@ juce::String Commands::localOperand (size_t index) const
 
 bool Commands::connect()
 {
-    const auto portName = PortChoice::choose (juce::String::fromUTF8 (options.port.c_str()), console);
+    juce::StringArray problem;
+    const auto portName = PortChoice::choose (juce::String::fromUTF8 (options.port.c_str()), problem);
+
+    for (const auto& line : problem)
+        console.error (line);
 
     if (portName.isEmpty())
         return false;
@@ -93,11 +97,10 @@ void Commands::printSummary (const juce::String& remote, const juce::String& loc
 //==============================================================================
 int Commands::ports()
 {
-    const auto found = PortChoice::listPorts();
-
-    for (int i = 0; i < found.size(); ++i)
+    for (const auto& port : PortChoice::listPorts())
     {
-        const auto name = found.getAllKeys()[i], portName = found.getAllValues()[i];
+        const auto& name = port.description;
+        const auto& portName = port.portName;
 
         if (console.isJson())
             console.printJson (Json { { "port", portName.toStdString() }, { "name", name.toStdString() } });

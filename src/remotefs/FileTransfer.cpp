@@ -149,6 +149,12 @@ int FileTransfer::sendFileInPlace (const juce::String& localPath, const juce::St
     if (writeFile (localPath, remotePath, remotePath) != 0)
         return -1;
 
+    if (verify && ! matchesDevice (resolveLocalPath (localPath), remotePath))
+    {
+        watcher().fileFinished (false);
+        return -1;
+    }
+
     logLine (formatTransferReport (resolveLocalPath (localPath).getSize(), juce::Time::currentTimeMillis() - startTime));
     watcher().fileFinished (true);
     return 0;
@@ -166,7 +172,9 @@ int FileTransfer::sendFile (const juce::String& localPath, const juce::String& r
 
     // The old file goes only once the new one is whole on the device, and not at all
     // when the operator cancelled meanwhile.
-    if (! files.confirmFileSize (temporaryPath, size) || isCancelled() || ! replaceWithTemporary (temporaryPath, remotePath))
+    if (! files.confirmFileSize (temporaryPath, size)
+        || (verify && ! matchesDevice (resolveLocalPath (localPath), temporaryPath))
+        || isCancelled() || ! replaceWithTemporary (temporaryPath, remotePath))
     {
         files.deleteRemoteEntry (temporaryPath);
         watcher().fileFinished (false);
@@ -176,6 +184,59 @@ int FileTransfer::sendFile (const juce::String& localPath, const juce::String& r
     logLine (formatTransferReport (size, juce::Time::currentTimeMillis() - startTime));
     watcher().fileFinished (true);
     return 0;
+}
+
+bool FileTransfer::matchesDevice (const juce::File& localFile, const juce::String& remotePath)
+{
+    juce::FileInputStream local (localFile);
+    juce::int64 handle = 0, size = 0;
+
+    if (! local.openedOk() || files.openRemoteFile (remotePath, 1, handle, &size) != 0)
+    {
+        logLine ("Verify failed: can't read " + remotePath + " back");
+        return false;
+    }
+
+    FileReadRequest request (handle, (juce::uint32) juce::jlimit ((juce::int64) 0, (juce::int64) maxFileBlockSize, size));
+    juce::HeapBlock<char> expected (maxFileBlockSize);
+    juce::int64 position = 0;
+    juce::String problem;
+
+    while (problem.isEmpty() && position < size)
+    {
+        auto response = files.getClient().sendRequestAndWait (request, readBlockTimeoutMs);
+
+        if (response == nullptr)
+        {
+            problem = "can't read " + remotePath + " back at byte " + juce::String (position);
+            break;
+        }
+
+        auto& block = static_cast<FileReadResponse&> (*response);
+        const auto count = (int) juce::jmin ((juce::int64) block.getCount(), size - position);
+        const auto got = count > 0 ? local.read (expected, count) : 0;
+
+        for (int i = 0; i < juce::jmin (got, count) && problem.isEmpty(); ++i)
+            if ((juce::uint8) expected[i] != block.getData()[i])
+                problem = remotePath + " differs from " + localFile.getFullPathName() + " at byte " + juce::String (position + i);
+
+        if (problem.isEmpty() && (count <= 0 || got != count))
+            problem = remotePath + " differs from " + localFile.getFullPathName() + " at byte " + juce::String (position + juce::jmax (0, juce::jmin (got, count)));
+
+        position += juce::jmax (0, count);
+        request.takeNextSerialNumber();
+    }
+
+    if (problem.isEmpty() && size != localFile.getSize())
+        problem = remotePath + " differs from " + localFile.getFullPathName() + " at byte " + juce::String (juce::jmin (size, localFile.getSize()));
+
+    files.closeRemoteFile (handle);
+
+    if (problem.isEmpty())
+        return true;
+
+    logLine ("Verify failed: " + problem);
+    return false;
 }
 
 bool FileTransfer::replaceWithTemporary (const juce::String& temporaryPath, const juce::String& remotePath)

@@ -61,6 +61,14 @@ public:
     /** Where sendFile puts the data until it is complete: a hidden name beside the target. */
     static juce::String temporaryPathFor (const juce::String& remotePath);
 
+    /** With verify on, every upload is read back from the device and compared byte for byte
+        before it counts (and, for sendFile, before it replaces the target). Off by default. */
+    void setVerify (bool shouldVerify) noexcept     { verify = shouldVerify; }
+
+    /** Reads remotePath back and compares it with the local file. False, with a log line
+        naming the first differing byte, when they differ or the read fails. */
+    bool matchesDevice (const juce::File& localFile, const juce::String& remotePath);
+
     /** The progress watcher for the transfers that follow (nullptr for none); not owned. */
     void setTransferProgress (TransferProgress* progressToUse) noexcept   { progress = progressToUse; }
 
@@ -83,4 +91,5 @@ private:
     TransferProgress* progress = nullptr;
     TransferProgress noProgress;
     bool cancelLogged = false;
+    bool verify = false;
 };

@@ -47,3 +47,14 @@ juce::StringPairArray findSerialPorts (int filterIndex)
     return serial::buildPortList (serial::enumeratePortDevices(), filterIndex,
                                   juce::SystemStats::getEnvironmentVariable (serial::extraPortsVariable, {}));
 }
+
+juce::StringPairArray findPortLocations()
+{
+    juce::StringPairArray locations;
+
+    for (const auto& device : serial::enumeratePortDevices())
+        if (device.location.isNotEmpty())
+            locations.set (device.portName, device.location);
+
+    return locations;
+}

@@ -10,3 +10,8 @@
     environment variable USB_FILE_UTILITY_PORTS (separated by ';') follow the discovered
     ones, each under its own name. Blocks until the enumeration is done. */
 juce::StringPairArray findSerialPorts (int filterIndex);
+
+/** Where each discovered port is plugged in: port name -> location (on Linux the USB path
+    from sysfs, such as "1-1.4"). Ports whose location the host doesn't tell are absent.
+    Blocks until the enumeration is done. */
+juce::StringPairArray findPortLocations();

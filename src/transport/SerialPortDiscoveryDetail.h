@@ -12,6 +12,7 @@ struct DiscoveredPort
     juce::String friendlyName;   // what the operator sees
     juce::String hardwareId;     // Windows form: USB\Vid_5E1D&Pid_0B47&Rev_0100
     juce::String portName;       // what SerialPort::open takes: COM7, /dev/ttyACM0
+    juce::String location;       // where it is plugged in (Linux: the USB path, "1-1.4"); may be empty
 };
 
 /** The environment variable naming extra ports, separated by ';'. */

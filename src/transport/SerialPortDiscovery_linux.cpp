@@ -71,6 +71,7 @@ juce::Array<DiscoveredPort> enumerateUsbSerialPorts (const juce::File& sysfsRoot
                         + "&Rev_" + readAttribute (usbDevice, "bcdDevice").toUpperCase();
         port.friendlyName = product.isEmpty() ? ttyName : product + " (" + ttyName + ")";
         port.portName = "/dev/" + ttyName;
+        port.location = usbDevice.getFileName();
         ports.add (port);
     }
 

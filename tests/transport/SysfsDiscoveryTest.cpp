@@ -74,6 +74,7 @@ TEST (SysfsDiscovery, TheDevicesPortIsFoundByItsLowerCaseIds)
     EXPECT_EQ (devices[0].hardwareId, "USB\\Vid_5E1D&Pid_0B47&Rev_0100");
     EXPECT_EQ (devices[0].friendlyName, "USB Serial Device (ttyACM0)");
     EXPECT_EQ (devices[0].portName, "/dev/ttyACM0");
+    EXPECT_EQ (devices[0].location, "1-2");   // where it is plugged in: the USB path
 
     const auto ports = serial::buildPortList (devices, 1, {});
     EXPECT_EQ (ports.getAllKeys(), juce::StringArray ({ "USB Serial Device (ttyACM0)" }));

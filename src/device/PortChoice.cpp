@@ -1,0 +1,49 @@
+#include "device/PortChoice.h"
+#include "transport/SerialPortDiscovery.h"
+
+juce::Array<AvailablePort> PortChoice::listPorts()
+{
+    const auto ports = findSerialPorts (1);
+    const auto locations = findPortLocations();
+    juce::Array<AvailablePort> available;
+
+    for (int i = 0; i < ports.size(); ++i)
+    {
+        const auto portName = ports.getAllValues()[i];
+        const auto location = locations.getValue (portName, {});
+        available.add ({ portName, ports.getAllKeys()[i], location.isNotEmpty() ? location : portName });
+    }
+
+    return available;
+}
+
+juce::String PortChoice::choose (const juce::String& requested, juce::StringArray& problem)
+{
+    const auto ports = listPorts();
+
+    if (requested.isNotEmpty())
+    {
+        for (const auto& port : ports)
+            if (port.description.equalsIgnoreCase (requested) || port.portName.equalsIgnoreCase (requested))
+                return port.portName;
+
+        return requested;
+    }
+
+    if (ports.size() == 1)
+        return ports.getReference (0).portName;
+
+    if (ports.isEmpty())
+    {
+        problem.add ("No device port found: attach the device, or name the port with --port "
+                     "or in USB_FILE_UTILITY_PORTS");
+        return {};
+    }
+
+    problem.add ("Several ports found; choose one with --port:");
+
+    for (const auto& port : ports)
+        problem.add ("  " + port.portName + (port.description != port.portName ? "  (" + port.description + ")" : juce::String()));
+
+    return {};
+}

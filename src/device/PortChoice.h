@@ -1,0 +1,24 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+/** One port a device may be reached on. */
+struct AvailablePort
+{
+    juce::String portName;      ///< what opening takes: COM7, /dev/ttyACM0, a path
+    juce::String description;   ///< the host's name for the device, or the port name
+    juce::String slot;          ///< where it is plugged in (the USB path), or the port name
+};
+
+/** Which port to open. A requested name may be a discovered device's name, one of the
+    listed port names, or any port path, used as it is. Without one, the only port there
+    is is taken; none or several is an error. */
+namespace PortChoice
+{
+    /** Discovered devices first, then the ports named in USB_FILE_UTILITY_PORTS. */
+    juce::Array<AvailablePort> listPorts();
+
+    /** The port to open; empty when there is none to choose, and then problem holds the
+        lines that say why (and, for several, which there are). */
+    juce::String choose (const juce::String& requested, juce::StringArray& problem);
+}
