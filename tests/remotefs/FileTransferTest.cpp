@@ -423,3 +423,20 @@ TEST_F (FileTransfers, SendFolderNeedsTheRemoteFolderInformation)
     EXPECT_EQ (lastLine(), "Can't get info for remote folder.");
     EXPECT_EQ (device.getRequestLog().size(), 1);
 }
+
+TEST_F (FileTransfers, AnUploadThatDoesNotReadBackKeepsTheOldFile)
+{
+    // The device takes the data but delivers nothing when it is read back.
+    connect ({ "FileReadRequest read-limit 0" });
+    device.writeFile ("/mnt/nandfs/config.bin", "the old config");
+    const auto local = localFolder().getChildFile ("config.bin");
+    writeLocal (local, SimulatedDevice::pattern (2 * block));
+
+    transfer.setVerify (true);
+    EXPECT_EQ (transfer.sendFile (local.getFullPathName(), "/mnt/nandfs/config.bin"), -1);
+    EXPECT_TRUE (lines().contains ("Verify failed: /mnt/nandfs/.config.bin.uploading differs from "
+                                   + local.getFullPathName() + " at byte 0"));
+    EXPECT_EQ (device.fileAt ("/mnt/nandfs/config.bin").loadFileAsString(), "the old config");
+    EXPECT_FALSE (device.fileAt ("/mnt/nandfs/.config.bin.uploading").exists());
+    EXPECT_TRUE (device.getRequests ("FileSystemEntryMoveRequest").isEmpty());
+}
