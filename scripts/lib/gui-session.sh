@@ -48,16 +48,10 @@ end_session() {
 # start_simulator [RULE...]: the simulator serves $session_dir/device on $session_dir/port.
 start_simulator() {
     stop_simulator
-    local args=(--root "$session_dir/device" --link "$session_dir/port" --log "$session_dir/requests.log")
+    local args=()
     for rule in "$@"; do args+=(--rule "$rule"); done
-    : > "$session_dir/requests.log"
-    "$SIMULATOR" "${args[@]}" > "$session_dir/simulator.out" 2> "$session_dir/simulator.err" &
-    simulator_pid=$!
-    for _ in $(seq 100); do
-        [ -s "$session_dir/simulator.out" ] && [ -L "$session_dir/port" ] && return 0
-        sleep 0.05
-    done
-    echo "the simulator did not start"; cat "$session_dir/simulator.err"; return 1
+    launch_simulator "$session_dir" "$session_dir/device" "${args[@]}" || return 1
+    simulator_pid=$launched_pid
 }
 
 stop_simulator() {

@@ -20,18 +20,22 @@ bool isQuitting()
     return juce::MessageManager::getInstance()->hasStopMessageBeenSent();
 }
 
-/** Handles the messages that are waiting now, up to maxMessagesPerFlush of them. A marker
-    posted behind them tells when they are done: each runDispatchLoopUntil (0) handles one
-    message, and would sleep a millisecond if none were waiting, which the marker prevents. */
+/** Handles the messages and input events that are waiting now, up to maxMessagesPerFlush of
+    them. runDispatchLoopUntil (0) handles one waiting message, or, when none waits, sleeps
+    for a millisecond: a call that took that long found nothing more to do. (Posted messages
+    come before input on some systems, so "everything posted so far" is not enough: a key or
+    a click must get its turn too.) */
 void dispatchPendingMessages()
 {
     auto* messageManager = juce::MessageManager::getInstance();
-    auto reached = std::make_shared<std::atomic<bool>> (false);
-    juce::MessageManager::callAsync ([reached] { *reached = true; });
 
-    for (int i = 0; i < maxMessagesPerFlush && ! *reached; ++i)
-        if (messageManager->hasStopMessageBeenSent() || ! messageManager->runDispatchLoopUntil (0))
+    for (int i = 0; i < maxMessagesPerFlush && ! messageManager->hasStopMessageBeenSent(); ++i)
+    {
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+
+        if (! messageManager->runDispatchLoopUntil (0) || juce::Time::getMillisecondCounterHiRes() - start >= 1.0)
             break;
+    }
 }
 } // namespace
 

@@ -28,15 +28,8 @@ start_simulator() {
     local dir=$work/$name args=()
     mkdir -p "$dir/device/mnt/nandfs"
     for rule in "$@"; do args+=(--rule "$rule"); done
-    : > "$dir/requests.log"
-    "$SIMULATOR" --root "$dir/device" --link "$dir/port" --log "$dir/requests.log" "${args[@]}" \
-        > "$dir/simulator.out" 2> "$dir/simulator.err" &
-    simulator_pids[$name]=$!
-    for _ in $(seq 100); do
-        [ -s "$dir/simulator.out" ] && [ -L "$dir/port" ] && return 0
-        sleep 0.05
-    done
-    echo "the simulator did not start"; cat "$dir/simulator.err"; return 1
+    launch_simulator "$dir" "$dir/device" "${args[@]}" || return 1
+    simulator_pids[$name]=$launched_pid
 }
 
 . "$(dirname "$0")/../../scripts/lib/checks.sh"

@@ -29,16 +29,8 @@ trap cleanup EXIT
 # $work/requests.log; the options go to the simulator as they are.
 start_simulator() {
     stop_simulator
-    : > "$work/requests.log"
-    rm -f "$work/simulator.out"
-    "$SIMULATOR" --root "$work/device" --link "$work/port" --log "$work/requests.log" "$@" \
-        > "$work/simulator.out" 2> "$work/simulator.err" &
-    simulator_pid=$!
-    for _ in $(seq 100); do
-        [ -s "$work/simulator.out" ] && [ -L "$work/port" ] && return 0
-        sleep 0.05
-    done
-    echo "the simulator did not start"; cat "$work/simulator.err"; exit 1
+    launch_simulator "$work" "$work/device" "$@" || exit 1
+    simulator_pid=$launched_pid
 }
 
 . "$(dirname "$0")/../../scripts/lib/checks.sh"
