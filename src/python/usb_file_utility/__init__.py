@@ -12,11 +12,15 @@ log goes to the logger "usb_file_utility". Device names that aren't UTF-8 come a
 surrogate escapes (as os.fsdecode gives them) and go back as the same bytes.
 """
 
+import logging
 import os
 from typing import Callable, Iterator, List, Optional, Union
 
 from ._types import DeviceError, DeviceIdentity, Entry, Notification, Port, PortError, TransferCancelled
 from . import _usb_file_utility as _native
+
+# The log's lines go here; made now, not in the middle of the first transfer.
+logging.getLogger("usb_file_utility")
 
 __all__ = ["ports", "Device", "Port", "DeviceIdentity", "Entry", "Notification",
            "PortError", "DeviceError", "TransferCancelled"]
