@@ -61,5 +61,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+if(USB_BUILD_PYTHON)
+    # The Python module is built for this Python version's ABI; the libraries the programs
+    # link are added by dpkg-shlibdeps.
+    math(EXPR usb_python_next_minor "${Python_VERSION_MINOR} + 1")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS
+        "python3 (>= ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}~), python3 (<< ${Python_VERSION_MAJOR}.${usb_python_next_minor})")
+endif()
 
 include(CPack)

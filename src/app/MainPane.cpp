@@ -1,5 +1,6 @@
 #include "app/MainPane.h"
 #include "app/ConnectionPane.h"
+#include "app/Settings.h"
 #include "app/StandardErrorEcho.h"
 #include "app/TransferProgressPanel.h"
 #include "browser/FileSystemPane.h"
@@ -167,6 +168,7 @@ MainPane::DeviceOperation::DeviceOperation (MainPane& pane)
     pane.progressPanel->onNews = [&pane] { pane.showProgress(); };
     pane.addChildComponent (*pane.progressPanel);
     pane.transfers.setTransferProgress (pane.progressPanel.get());
+    pane.transfers.setVerify (Settings::get ("Verify after writing").getIntValue() != 0);
 
     pane.shield.setVisible (true);
 }

@@ -51,9 +51,11 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
 
     auto* get = on (app.add_subcommand ("get", "a device file (or with -r a folder tree) to the host"), &Commands::get);
     get->add_flag ("-r", recursive, "a whole folder tree");
+    get->add_flag ("--verify", verify, "read each file a second time and compare");
 
     auto* put = on (app.add_subcommand ("put", "a host file (or with -r a folder tree) to the device"), &Commands::put);
     put->add_flag ("-r", recursive, "a whole folder tree");
+    put->add_flag ("--verify", verify, "read each file back from the device and compare");
 
     auto* rm = on (app.add_subcommand ("rm", "delete a device file or folder (with everything in it)"), &Commands::remove);
     auto* mkdir = on (app.add_subcommand ("mkdir", "create a device folder"), &Commands::makeFolder);
@@ -61,6 +63,7 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
 
     auto* update = on (app.add_subcommand ("update", "install a firmware image unless the device has the firmware"), &Commands::update);
     update->add_flag ("--force", force, "install even when the firmware is present");
+    update->add_flag ("--verify", verify, "read the image back before it is triggered");
 
     auto* getmac = on (app.add_subcommand ("getmac", "the device's MAC-address file to PATH"), &Commands::getMac);
     on (app.add_subcommand ("watch", "the device's notifications, one line each, until interrupted"), &Commands::watch);

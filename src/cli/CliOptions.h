@@ -16,6 +16,7 @@ struct CliOptions
     bool recursive = false;          ///< get -r, put -r
     bool longListing = false;        ///< ls -l
     bool force = false;              ///< update --force
+    bool verify = false;             ///< get, put and update --verify
     std::vector<std::string> operands;
 
     /** Parses the arguments (argument 0 is the program). Returns -1 when a command is to

@@ -36,6 +36,7 @@ Commands::Commands (const CliOptions& o, Console& c)
     : options (o), console (c)
 {
     client.addListener (this);
+    transfer.setVerify (options.verify);
 }
 
 Commands::~Commands()

@@ -349,6 +349,10 @@ int FileTransfer::getFile (const juce::String& remotePath, const juce::String& l
     if (! written || partial->getFile().getSize() != size)
         return fail ("Couldn't write file - " + localPath);
 
+    // Read a second time: a device that answers differently twice can't be trusted.
+    if (verify && ! matchesDevice (partial->getFile(), remotePath))
+        return fail ({});
+
     if (! partial->overwriteTargetFileWithTemporary())
         return fail ("Couldn't write file - " + localPath);
 

@@ -62,7 +62,9 @@ public:
     static juce::String temporaryPathFor (const juce::String& remotePath);
 
     /** With verify on, every upload is read back from the device and compared byte for byte
-        before it counts (and, for sendFile, before it replaces the target). Off by default. */
+        before it counts (and, for sendFile, before it replaces the target), and every
+        download is read a second time and compared before it replaces the local file. Off
+        by default. */
     void setVerify (bool shouldVerify) noexcept     { verify = shouldVerify; }
 
     /** Reads remotePath back and compares it with the local file. False, with a log line

@@ -289,6 +289,24 @@ TEST_F (PaneActions, SendCopiesTheChosenFileHereAndRefreshesEvenWhenCancelled)
     EXPECT_EQ (ofKind (requestsSince (before), "FileOpenRequest"), juce::StringArray());
 }
 
+TEST_F (PaneActions, VerifyAfterWritingReadsTheSentFileBackBeforeItReplacesTheOldOne)
+{
+    const auto chosen = hostFolder.getChildFile ("outgoing/setup.ini");
+    writeFile (chosen, "[setup]\nline=5\n");
+    Settings::set ("Verify after writing", "1");
+    hostDialogs.answerWith (chosen);
+    const auto before = requestCount();
+    ASSERT_TRUE (click ("Send"));
+    Settings::set ("Verify after writing", {});
+
+    const auto sent = requestsSince (before);
+    EXPECT_TRUE (sent.contains ("FileOpenRequest path=/mnt/nandfs/usr/.setup.ini.uploading access=1 mode=1"));
+    EXPECT_EQ (ofKind (sent, "FileReadRequest").size(), 1);
+    EXPECT_LT (sent.indexOf ("FileOpenRequest path=/mnt/nandfs/usr/.setup.ini.uploading access=1 mode=1"),
+               sent.indexOf ("FileSystemEntryMoveRequest isFolder=0 from=/mnt/nandfs/usr/.setup.ini.uploading to=/mnt/nandfs/usr/setup.ini flags=0,1"));
+    EXPECT_EQ (usrFolder.getChildFile ("setup.ini").loadFileAsString(), "[setup]\nline=5\n");
+}
+
 TEST_F (PaneActions, HomeAndUpMoveThroughTheFoldersAndLogTheSelectionFirst)
 {
     ASSERT_TRUE (select ("notes.txt"));

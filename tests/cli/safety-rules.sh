@@ -177,6 +177,25 @@ update_interrupted upload "FileWriteRequest#2- delay 300" 2 FileWriteRequest
 update_interrupted "size check" "FileSystemEntryInfoRequest path=/mnt/nandfs/KX9image delay 800" 1 \
     "FileSystemEntryInfoRequest .*KX9image"
 
+echo "--verify: what doesn't read back is not taken"
+echo "old contents" > "$device/verified.bin"
+head -c $((2 * 8169)) /dev/urandom > "$work/verified.bin"
+start_simulator
+cli put --verify "$work/verified.bin" /mnt/nandfs/verified.bin
+check "put --verify: exit 0, the file read back" test "$status" -eq 0 -a "$(count_requests FileReadRequest)" -eq 2
+check "  and in place" cmp -s "$work/verified.bin" "$device/verified.bin"
+echo "old contents" > "$device/verified.bin"
+start_simulator --rule "FileReadRequest read-limit 0"
+cli put --verify "$work/verified.bin" /mnt/nandfs/verified.bin
+check "put --verify on a device that doesn't read back: exit 1" test "$status" -eq 1
+check "  the offset is logged" err_has "Verify failed: /mnt/nandfs/.verified.bin.uploading differs from"
+check "  the old device file stays" test "$(cat "$device/verified.bin")" = "old contents"
+echo "old local" > "$work/local-verified.bin"
+start_simulator --rule "FileReadRequest#2- read-limit 0"
+cli get --verify /mnt/nandfs/verified.bin "$work/local-verified.bin"
+check "get --verify on a device that answers differently twice: exit 1" test "$status" -eq 1
+check "  the old local file stays" test "$(cat "$work/local-verified.bin")" = "old local"
+
 echo "a bad frame header during --json identify"
 start_simulator --rule "WhoAmIRequest#1 raw before 07 80 00 00 00 00"
 cli --json identify
