@@ -29,6 +29,10 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     app.require_subcommand (1);
     // Device paths start with "/": never Windows-style options.
     app.allow_windows_style_options (false);
+
+    // The global options may also stand after the command (get --json ...): what a
+    // command doesn't know goes to the tool.
+    app.fallthrough();
     app.option_defaults()->always_capture_default (false);
 
     app.add_option ("--port", port, "the port: a discovered device, a COM port or a device path")->type_name ("NAME");
@@ -57,7 +61,8 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     put->add_flag ("-r", recursive, "a whole folder tree");
     put->add_flag ("--verify", verify, "read each file back from the device and compare");
 
-    auto* rm = on (app.add_subcommand ("rm", "delete a device file or folder (with everything in it)"), &Commands::remove);
+    auto* rm = on (app.add_subcommand ("rm", "delete a device file, or with -r a folder with everything in it"), &Commands::remove);
+    rm->add_flag ("-r", recursive, "a folder, with everything in it");
     auto* mkdir = on (app.add_subcommand ("mkdir", "create a device folder"), &Commands::makeFolder);
     auto* mv = on (app.add_subcommand ("mv", "rename or move a device entry"), &Commands::move);
 

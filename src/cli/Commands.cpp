@@ -272,9 +272,7 @@ int Commands::put()
         return exitNoPort;
 
     // Like cp: into an existing device folder under the host name.
-    FileSystemEntryInfo target;
-
-    if (files().getRemoteEntryInfo (remote, true, target) == 0 && target.exists)
+    if (files().kindOf (remote) == RemoteFileSystem::EntryKind::folder)
         remote = joinRemotePath (normaliseRemoteFolder (remote), local.getFileName());
 
     // Every file counts once the device has reported its full size (FileTransfer checks).
@@ -289,7 +287,25 @@ int Commands::put()
 
 int Commands::remove()
 {
-    return onOneEntry ([this] (const juce::String& path) { return files().deleteRemoteEntry (path); });
+    return onOneEntry ([this] (const juce::String& path)
+    {
+        // Like rm: a folder goes, with everything in it, only with -r.
+        if (! options.recursive)
+        {
+            const auto kind = files().kindOf (path);
+
+            if (kind == RemoteFileSystem::EntryKind::unknown)
+                return -1;
+
+            if (kind == RemoteFileSystem::EntryKind::folder)
+            {
+                console.error ("Not removing " + DeviceText::toDisplay (path) + ": it is a folder (use rm -r)");
+                return -1;
+            }
+        }
+
+        return files().deleteRemoteEntry (path);
+    });
 }
 
 int Commands::makeFolder()
@@ -317,8 +333,7 @@ int Commands::move()
         return exitNoPort;
 
     const auto from = deviceOperand (0), to = deviceOperand (1);
-    FileSystemEntryInfo info;
-    const bool isFolder = files().getRemoteEntryInfo (from, true, info) == 0 && info.exists;
+    const bool isFolder = files().kindOf (from) == RemoteFileSystem::EntryKind::folder;
     const auto succeeded = files().moveWithoutReplacing (from, to, isFolder) == 0;
 
     if (console.isJson())

@@ -159,7 +159,7 @@ void PythonDevice::run (const juce::String& path, const py::object& progress, co
 
 bool PythonDevice::isFolder (const juce::String& path)
 {
-    return transfer.getFileSystem().exists (normaliseRemoteFolder (path), true);
+    return transfer.getFileSystem().kindOf (path) == RemoteFileSystem::EntryKind::folder;
 }
 
 py::object PythonDevice::identify()

@@ -1,6 +1,7 @@
 // The device's file-system operations: one request each, answered within 1000 ms.
 
 #include "remotefs/RemoteFileSystem.h"
+#include "remotefs/RemoteListing.h"
 #include "protocol/VeltraneClient.h"
 #include "base/ILogger.h"
 
@@ -118,6 +119,26 @@ bool RemoteFileSystem::exists (const juce::String& path, bool isFolder)
 {
     FileSystemEntryInfo info;
     return getRemoteEntryInfo (path, isFolder, info) == 0 && info.exists;
+}
+
+RemoteFileSystem::EntryKind RemoteFileSystem::kindOf (const juce::String& path)
+{
+    const auto normalised = normaliseRemoteFolder (path);
+
+    if (normalised == "/")
+        return EntryKind::folder;
+
+    const auto parent = normaliseRemoteFolder (normalised.upToLastOccurrenceOf ("/", false, false));
+    const auto name = normalised.fromLastOccurrenceOf ("/", false, false);
+    juce::StringArray fileNames, folderNames;
+
+    if (getFolderContents (parent, &fileNames, &folderNames) != 0)
+        return EntryKind::unknown;
+
+    if (folderNames.contains (name))
+        return EntryKind::folder;
+
+    return fileNames.contains (name) ? EntryKind::file : EntryKind::missing;
 }
 
 int RemoteFileSystem::moveWithoutReplacing (const juce::String& fromPath, const juce::String& toPath, bool isFolder)

@@ -44,6 +44,14 @@ public:
         it says there is none or doesn't answer (then the log says why). */
     bool exists (const juce::String& path, bool isFolder);
 
+    enum class EntryKind { missing, file, folder, unknown };
+
+    /** What is at path, read from its parent folder's listing, which names files and
+        folders apart (what an information request answers for an entry of the other kind
+        is the device's business). "/" is a folder; unknown when the parent can't be
+        listed (the log says why). */
+    EntryKind kindOf (const juce::String& path);
+
     /** True when the device reports a file at remotePath of exactly expectedSize bytes;
         otherwise logs what it reports. */
     bool confirmFileSize (const juce::String& remotePath, juce::int64 expectedSize);

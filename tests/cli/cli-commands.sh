@@ -111,7 +111,20 @@ check "mkdir" test "$status" -eq 0 -a -d "$device/newdir"
 cli mv /mnt/nandfs/newdir /mnt/nandfs/renamed
 check "mv of a folder" test "$status" -eq 0 -a -d "$device/renamed" -a ! -e "$device/newdir"
 cli rm /mnt/nandfs/renamed
-check "rm" test "$status" -eq 0 -a ! -e "$device/renamed"
+check "rm of a folder without -r is refused" test "$status" -eq 1 -a -d "$device/renamed"
+check "  saying why" err_has "it is a folder (use rm -r)"
+cli rm -r /mnt/nandfs/renamed
+check "rm -r" test "$status" -eq 0 -a ! -e "$device/renamed"
+echo x > "$device/plain.txt"
+cli rm /mnt/nandfs/plain.txt
+check "rm of a file" test "$status" -eq 0 -a ! -e "$device/plain.txt"
+
+cli ls -l --json /mnt/nandfs
+check "a global option after the command (ls -l --json)" python3 -c '
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+assert lines and all("size" in json.loads(line) for line in lines), lines
+' "$work/out"
 
 echo "exit codes"
 cli get /mnt/nandfs/missing "$work/missing"
