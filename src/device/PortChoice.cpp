@@ -1,10 +1,14 @@
 #include "device/PortChoice.h"
 #include "transport/SerialPortDiscovery.h"
 
-juce::Array<AvailablePort> PortChoice::listPorts()
+namespace
+{
+/** The ports, with their slots only when asked for: finding them walks the devices again,
+    which choosing a port doesn't need. */
+juce::Array<AvailablePort> findPorts (bool withSlots)
 {
     const auto ports = findSerialPorts (1);
-    const auto locations = findPortLocations();
+    const auto locations = withSlots ? findPortLocations() : juce::StringPairArray();
     juce::Array<AvailablePort> available;
 
     for (int i = 0; i < ports.size(); ++i)
@@ -16,10 +20,16 @@ juce::Array<AvailablePort> PortChoice::listPorts()
 
     return available;
 }
+} // namespace
+
+juce::Array<AvailablePort> PortChoice::listPorts()
+{
+    return findPorts (true);
+}
 
 juce::String PortChoice::choose (const juce::String& requested, juce::StringArray& problem)
 {
-    const auto ports = listPorts();
+    const auto ports = findPorts (false);
 
     if (requested.isNotEmpty())
     {

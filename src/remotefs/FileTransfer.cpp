@@ -201,6 +201,10 @@ bool FileTransfer::matchesDevice (const juce::File& localFile, const juce::Strin
     juce::HeapBlock<char> expected (maxFileBlockSize);
     juce::int64 position = 0;
     juce::String problem;
+    const auto differsAt = [&] (juce::int64 offset)
+    {
+        problem = remotePath + " differs from " + localFile.getFullPathName() + " at byte " + juce::String (offset);
+    };
 
     while (problem.isEmpty() && position < size)
     {
@@ -218,17 +222,17 @@ bool FileTransfer::matchesDevice (const juce::File& localFile, const juce::Strin
 
         for (int i = 0; i < juce::jmin (got, count) && problem.isEmpty(); ++i)
             if ((juce::uint8) expected[i] != block.getData()[i])
-                problem = remotePath + " differs from " + localFile.getFullPathName() + " at byte " + juce::String (position + i);
+                differsAt (position + i);
 
         if (problem.isEmpty() && (count <= 0 || got != count))
-            problem = remotePath + " differs from " + localFile.getFullPathName() + " at byte " + juce::String (position + juce::jmax (0, juce::jmin (got, count)));
+            differsAt (position + juce::jmax (0, juce::jmin (got, count)));
 
         position += juce::jmax (0, count);
         request.takeNextSerialNumber();
     }
 
     if (problem.isEmpty() && size != localFile.getSize())
-        problem = remotePath + " differs from " + localFile.getFullPathName() + " at byte " + juce::String (juce::jmin (size, localFile.getSize()));
+        differsAt (juce::jmin (size, localFile.getSize()));
 
     files.closeRemoteFile (handle);
 
