@@ -64,6 +64,11 @@ if [ -f scripts/windows-tests.sh ]; then
 fi
 
 if [ ${#failed[@]} -gt 0 ]; then
+    # The failed tests again at the end, where a shortened log still shows them.
+    for dir in build build-asan build-tsan; do
+        list=$dir/Testing/Temporary/LastTestsFailed.log
+        [ -s "$list" ] && echo "failed in $dir: $(tr '\n' ' ' < "$list")"
+    done
     echo "FAILED: ${failed[*]}"
     exit 1
 fi

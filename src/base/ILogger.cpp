@@ -6,6 +6,17 @@
 namespace
 {
 std::atomic<ILogger*> installedLogger { nullptr };
+thread_local juce::String threadLogContext;
+}
+
+void LogContext::set (const juce::String& name)
+{
+    threadLogContext = name;
+}
+
+juce::String LogContext::get()
+{
+    return threadLogContext;
 }
 
 ILogger* ILogger::instance() noexcept
@@ -27,5 +38,8 @@ void logLine (const juce::String& text)
 {
     // Paths in log lines may hold bytes a device name kept; show them as characters.
     if (auto* logger = ILogger::instance())
-        logger->log (DeviceText::toDisplay (text));
+    {
+        const auto line = DeviceText::toDisplay (text);
+        logger->log (threadLogContext.isEmpty() ? line : "[" + threadLogContext + "] " + line);
+    }
 }

@@ -23,5 +23,28 @@ public:
     static void uninstall (ILogger* logger) noexcept;
 };
 
-/** Logs through the installed logger, if there is one. */
+/** Logs through the installed logger, if there is one. A line logged on a thread that
+    has a log context starts with the context's name in brackets ("[1-1.4] ..."). */
 void logLine (const juce::String& text);
+
+/** The name that the current thread's log lines start with, so that several devices
+    served at once can share one log: each device's threads log under its slot. */
+namespace LogContext
+{
+    /** Sets the calling thread's context (empty: none). */
+    void set (const juce::String& name);
+
+    juce::String get();
+
+    /** A context for the current thread while it lives; the previous one comes back after. */
+    class Scope
+    {
+    public:
+        explicit Scope (const juce::String& name) : previous (get())  { set (name); }
+        ~Scope()                                                        { set (previous); }
+
+    private:
+        juce::String previous;
+        JUCE_DECLARE_NON_COPYABLE (Scope)
+    };
+}

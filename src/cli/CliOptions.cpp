@@ -9,7 +9,8 @@ namespace
 {
 constexpr const char* description =
     "USB File Utility on the command line: one command on the device per run.\n"
-    "Exit codes: 0 success; 1 a device operation failed (for trees: any entry not copied);\n"
+    "Exit codes: 0 success; 1 a device operation failed (for trees: any entry not copied;\n"
+    "for the station: any device failed);\n"
     "2 bad usage; 3 no usable port.";
 
 /** The subcommand a parse error belongs to, for its usage. */
@@ -72,6 +73,27 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
 
     auto* getmac = on (app.add_subcommand ("getmac", "the device's MAC-address file to PATH"), &Commands::getMac);
     on (app.add_subcommand ("watch", "the device's notifications, one line each, until interrupted"), &Commands::watch);
+    auto* station = on (app.add_subcommand ("station", "serve every attached device at once: identify, MAC file, uploads, firmware"),
+                        &Commands::station);
+    station->add_option ("--image", image, "install this firmware image (skipped where the device has the firmware)")
+           ->type_name ("FILE");
+    station->add_option ("--getmac", macFolder, "store each MAC-address file in DIR, named after its address")
+           ->type_name ("DIR");
+    station->add_option ("--put", uploads, "send a host file or folder to the device (may be repeated)")
+           ->type_name ("LOCAL=REMOTE")
+           ->check ([] (const std::string& value)
+           {
+               const auto equals = value.find ('=');
+               return equals == std::string::npos || equals == 0 || equals + 1 == value.size()
+                          ? std::string ("expected LOCAL=REMOTE") : std::string();
+           });
+    station->add_option ("--ports", ports, "only these ports (names, device names or slots, separated by commas)")
+           ->type_name ("LIST")
+           ->delimiter (',');
+    station->add_flag ("--continuous", continuous, "watch the ports and serve each device that appears, until interrupted");
+    station->add_option ("--junit", junitFile, "write a JUnit report, one test case per device")->type_name ("FILE");
+    station->add_flag ("--verify", verify, "read every upload back before it counts");
+
     on (app.add_subcommand ("doctor", "check everything on this host that stops a connect (and --port NAME too)"), &Commands::doctor);
 
     // Each subcommand's operands, in order; only one subcommand is parsed.

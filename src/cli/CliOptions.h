@@ -11,13 +11,19 @@ struct CliOptions
     std::string port, logFile;
     bool json = false, quiet = false;
 
-    std::string command;             ///< ports, identify, ls, get, put, rm, mkdir, mv, update, getmac, watch, doctor
+    std::string command;             ///< ports, identify, ls, get, put, rm, mkdir, mv, update, getmac, watch, station, doctor
     int (Commands::*run)() = nullptr;   ///< the command's member, set by its subcommand's callback
     bool recursive = false;          ///< get -r, put -r
     bool longListing = false;        ///< ls -l
     bool force = false;              ///< update --force
-    bool verify = false;             ///< get, put and update --verify
+    bool verify = false;             ///< get, put, update and station --verify
     std::vector<std::string> operands;
+
+    // station
+    std::string image, macFolder, junitFile;
+    std::vector<std::string> uploads;   ///< LOCAL=REMOTE
+    std::vector<std::string> ports;     ///< --ports, split at commas
+    bool continuous = false;
 
     /** Parses the arguments (argument 0 is the program). Returns -1 when a command is to
         run; otherwise the exit code: 0 after --help or --version (printed on standard

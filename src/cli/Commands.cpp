@@ -6,6 +6,8 @@
 #include "device/FirmwareInstaller.h"
 #include "device/NotificationText.h"
 #include "device/PortChoice.h"
+#include "device/Station.h"
+#include "cli/StationOutput.h"
 #include "remotefs/HostPaths.h"
 #include "remotefs/LocalTargetResolver.h"
 #include "remotefs/RemoteListing.h"
@@ -53,7 +55,12 @@ juce::String Commands::deviceOperand (size_t index) const
 
 juce::String Commands::localOperand (size_t index) const
 {
-    return juce::String::fromUTF8 (options.operands.at (index).c_str());
+    return localText (options.operands.at (index));
+}
+
+juce::String Commands::localText (const std::string& argument)
+{
+    return juce::String::fromUTF8 (argument.c_str());
 }
 
 bool Commands::connect()
@@ -431,6 +438,66 @@ int Commands::watch()
         juce::Thread::sleep (50);
 
     return exitSuccess;
+}
+
+int Commands::station()
+{
+    StationJob job;
+    job.imagePath = localText (options.image);
+    job.macFolder = localText (options.macFolder);
+    job.verify = options.verify;
+
+    for (const auto& upload : options.uploads)
+    {
+        const auto equals = upload.find ('=');
+        const auto remote = upload.substr (equals + 1);
+        job.uploads.add ({ localText (upload.substr (0, equals)),
+                           DeviceText::decode (reinterpret_cast<const juce::uint8*> (remote.data()), remote.size()) });
+    }
+
+    // Everything on the host is checked before any device is touched.
+    if (! job.check())
+        return exitFailed;
+
+    juce::StringArray portFilter;
+
+    for (const auto& port : options.ports)
+        if (! port.empty())
+            portFilter.add (localText (port));
+
+    StationOutput output (console, localText (options.junitFile));
+    Station station (job, output);
+
+    if (options.continuous)
+    {
+        logLine ("Watching the ports; Ctrl-C ends the station");
+        station.watch (portFilter);
+    }
+    else
+    {
+        const auto ports = Station::presentPorts (portFilter);
+
+        if (ports.isEmpty())
+        {
+            console.error ("No device port found: attach the devices, or name the ports with --ports "
+                           "or in USB_FILE_UTILITY_PORTS");
+            return exitNoPort;
+        }
+
+        station.runOnce (ports);
+    }
+
+    while (! station.waitUntilDone (100))
+    {
+        if (Platform::wasInterrupted())
+            station.stop();
+
+        output.redraw();
+    }
+
+    output.redraw();
+    output.printSummary();
+    return station.getFailedCount() == 0 && output.reportWritten() ? exitSuccess : exitFailed;
 }
 
 //==============================================================================

@@ -37,6 +37,7 @@ public:
     int update();
     int getMac();
     int watch();
+    int station();
     int doctor();
 
 private:
@@ -58,6 +59,7 @@ private:
 
     juce::String deviceOperand (size_t index) const;
     juce::String localOperand (size_t index) const;
+    static juce::String localText (const std::string& argument);
 
     void onEvent (juce::int32 eventId, juce::int64 argument) override;
     void onPropertyValueChanged (juce::Array<juce::uint16> propertyPath, juce::int32 propertyId, juce::int32 value) override;

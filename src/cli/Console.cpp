@@ -3,6 +3,7 @@
 #include "cli/TerminalText.h"
 #include "base/DeviceText.h"
 
+#include <algorithm>
 #include <cstdio>
 
 Console::Console (bool jsonOutput, bool quietOutput)
@@ -115,6 +116,20 @@ void Console::writeProgress (const std::string& line)
 {
     if (! progressWanted || line == progressLine)
         return;
+
+    if (line.find ('\n') != std::string::npos || progressLine.find ('\n') != std::string::npos)
+    {
+        // A block of rows: back to its first row, cleared to the end of the screen.
+        const auto oldRows = std::count (progressLine.begin(), progressLine.end(), '\n');
+        std::fputc ('\r', stderr);
+
+        if (oldRows > 0)
+            std::fprintf (stderr, "\x1b[%dA", (int) oldRows);
+
+        std::fprintf (stderr, "\x1b[J%s", line.c_str());
+        progressLine = line;
+        return;
+    }
 
     // Blanks over the old line, so that no escape sequences are needed.
     const auto oldLength = progressLine.size();

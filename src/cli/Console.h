@@ -27,6 +27,9 @@ public:
 
     bool isJson() const noexcept { return json; }
 
+    /** Whether standard output is a terminal. */
+    bool printsToTerminal() const noexcept { return stdoutIsTerminal; }
+
     /** Whether a progress line is wanted: standard error is a terminal, not quiet, not JSON. */
     bool showsProgress() const noexcept { return progressWanted; }
 
@@ -40,7 +43,8 @@ public:
     void printLine (const std::string& line);
     void printJson (const nlohmann::ordered_json& object);
 
-    /** Replaces the progress line (shown only when showsProgress()). */
+    /** Replaces the progress line (shown only when showsProgress()); it may be a block of
+        several lines, separated by '\n', each shorter than the terminal is wide. */
     void setProgressLine (const std::string& line);
     void clearProgressLine();
 

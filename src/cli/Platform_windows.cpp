@@ -40,6 +40,13 @@ std::vector<std::string> Platform::arguments (int argc, char** argv)
 void Platform::setUpConsole()
 {
     SetConsoleOutputCP (CP_UTF8);
+
+    // The station's rows are redrawn with cursor movements.
+    DWORD mode = 0;
+    const auto error = GetStdHandle (STD_ERROR_HANDLE);
+
+    if (GetConsoleMode (error, &mode))
+        SetConsoleMode (error, mode | 0x0004 /* ENABLE_VIRTUAL_TERMINAL_PROCESSING */);
 }
 
 bool Platform::isTerminal (std::FILE* stream)

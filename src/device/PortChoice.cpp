@@ -5,9 +5,9 @@ namespace
 {
 /** The ports, with their slots only when asked for: finding them walks the devices again,
     which choosing a port doesn't need. */
-juce::Array<AvailablePort> findPorts (bool withSlots)
+juce::Array<AvailablePort> findPorts (bool withSlots, bool logIgnored = true)
 {
-    const auto ports = findSerialPorts (1);
+    const auto ports = findSerialPorts (1, logIgnored);
     const auto locations = withSlots ? findPortLocations() : juce::StringPairArray();
     juce::Array<AvailablePort> available;
 
@@ -22,9 +22,9 @@ juce::Array<AvailablePort> findPorts (bool withSlots)
 }
 } // namespace
 
-juce::Array<AvailablePort> PortChoice::listPorts()
+juce::Array<AvailablePort> PortChoice::listPorts (bool logIgnored)
 {
-    return findPorts (true);
+    return findPorts (true, logIgnored);
 }
 
 juce::String PortChoice::choose (const juce::String& requested, juce::StringArray& problem)

@@ -8,6 +8,8 @@ struct AvailablePort
     juce::String portName;      ///< what opening takes: COM7, /dev/ttyACM0, a path
     juce::String description;   ///< the host's name for the device, or the port name
     juce::String slot;          ///< where it is plugged in (the USB path), or the port name
+
+    bool operator== (const AvailablePort& other) const noexcept     { return portName == other.portName; }
 };
 
 /** Which port to open. A requested name may be a discovered device's name, one of the
@@ -15,8 +17,9 @@ struct AvailablePort
     is is taken; none or several is an error. */
 namespace PortChoice
 {
-    /** Discovered devices first, then the ports named in USB_FILE_UTILITY_PORTS. */
-    juce::Array<AvailablePort> listPorts();
+    /** Discovered devices first, then the ports named in USB_FILE_UTILITY_PORTS. Without
+        logIgnored the ports of other devices go unmentioned. */
+    juce::Array<AvailablePort> listPorts (bool logIgnored = true);
 
     /** The port to open; empty when there is none to choose, and then problem holds the
         lines that say why (and, for several, which there are). */

@@ -311,12 +311,23 @@ void VeltraneClient::reportDiscardedFrames (bool evenWhileComing)
                  + " from the device: more came than could be handled.");
 }
 
+void VeltraneClient::setLogContext (const juce::String& name)
+{
+    const juce::SpinLock::ScopedLockType sl (logContextLock);
+    logContext = name;
+}
+
 void VeltraneClient::run()
 {
     auto nextReport = WaitClock::nowMs() + discardReportIntervalMs;
 
     while (! threadShouldExit())
     {
+        {
+            const juce::SpinLock::ScopedLockType sl (logContextLock);
+            LogContext::set (logContext);
+        }
+
         if (auto message = notificationQueue.pop (100))
             dispatchNotification (std::move (message));
 

@@ -43,6 +43,10 @@ public:
 
     bool isConnected() const noexcept { return port != nullptr; }
 
+    /** The log context (see LogContext) of the client's own thread, which logs notifications
+        and frames it had to drop: set it to the caller's when several clients share a log. */
+    void setLogContext (const juce::String& name);
+
     /** Adds a listener for notifications. Call before data flows; there is no removal. */
     void addListener (IVeltraneClientListener* listener);
 
@@ -110,6 +114,8 @@ private:
         MessageQueue& queue;
     } exitWaker { notificationQueue };
     juce::Array<IVeltraneClientListener*> listeners;
+    juce::String logContext;
+    juce::SpinLock logContextLock;
 
     // Set by sendRequest, cleared when sendRequestAndWait's wait ends: a response that
     // comes at any other time answers nothing and is dropped by the reader as a stray frame.

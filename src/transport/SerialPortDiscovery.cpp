@@ -12,7 +12,7 @@ constexpr int numPortFilters = (int) std::size (portFilters);
 } // namespace
 
 juce::StringPairArray buildPortList (const juce::Array<DiscoveredPort>& devices, int filterIndex,
-                                     const juce::String& extraPortNames)
+                                     const juce::String& extraPortNames, bool logIgnored)
 {
     // Keys are friendly names, compared without regard to case; a later device replaces
     // an earlier one of the same name.
@@ -26,7 +26,7 @@ juce::StringPairArray buildPortList (const juce::Array<DiscoveredPort>& devices,
     {
         if (filterIndex == 0 || (knownFilter && device.hardwareId.equalsIgnoreCase (portFilters[filterIndex])))
             ports.set (device.friendlyName, device.portName);
-        else
+        else if (logIgnored)
             logLine ("Ignoring " + device.hardwareId);
     }
 
@@ -42,10 +42,10 @@ juce::StringPairArray buildPortList (const juce::Array<DiscoveredPort>& devices,
 }
 } // namespace serial
 
-juce::StringPairArray findSerialPorts (int filterIndex)
+juce::StringPairArray findSerialPorts (int filterIndex, bool logIgnored)
 {
     return serial::buildPortList (serial::enumeratePortDevices(), filterIndex,
-                                  juce::SystemStats::getEnvironmentVariable (serial::extraPortsVariable, {}));
+                                  juce::SystemStats::getEnvironmentVariable (serial::extraPortsVariable, {}), logIgnored);
 }
 
 juce::StringPairArray findPortLocations()

@@ -8,8 +8,9 @@
     Returns friendly name -> port name, keys compared without regard to case (a later
     device with the same friendly name replaces the earlier one). The ports named in the
     environment variable USB_FILE_UTILITY_PORTS (separated by ';') follow the discovered
-    ones, each under its own name. Blocks until the enumeration is done. */
-juce::StringPairArray findSerialPorts (int filterIndex);
+    ones, each under its own name. Blocks until the enumeration is done. Without
+    logIgnored the ports of other devices go unmentioned (for a watch that looks often). */
+juce::StringPairArray findSerialPorts (int filterIndex, bool logIgnored = true);
 
 /** Where each discovered port is plugged in: port name -> location (on Linux the USB path
     from sysfs, such as "1-1.4"). Ports whose location the host doesn't tell are absent.

@@ -21,7 +21,7 @@ constexpr const char* extraPortsVariable = "USB_FILE_UTILITY_PORTS";
 /** findSerialPorts' result for the given devices (in enumeration order) and the text of
     the extra-ports variable. Logs "Ignoring " + id for each device the filter drops. */
 juce::StringPairArray buildPortList (const juce::Array<DiscoveredPort>& devices, int filterIndex,
-                                     const juce::String& extraPortNames);
+                                     const juce::String& extraPortNames, bool logIgnored = true);
 
 /** The serial-port devices present now, in the host's order. Blocks while it looks. */
 juce::Array<DiscoveredPort> enumeratePortDevices();

@@ -71,6 +71,8 @@ juce::Array<DiscoveredPort> enumeratePortDevices()
         DiscoveredPort port;
         port.friendlyName = readProperty (deviceList, device, SPDRP_FRIENDLYNAME);
         port.hardwareId = readProperty (deviceList, device, SPDRP_HARDWAREID);
+        // Where it is plugged in, as the system reports it ("Port_#0003.Hub_#0001").
+        port.location = readProperty (deviceList, device, SPDRP_LOCATION_INFORMATION);
 
         const auto deviceKey = SetupDiOpenDevRegKey (deviceList, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
 

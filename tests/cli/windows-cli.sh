@@ -11,11 +11,12 @@ SIMULATOR=$3
 work=$(mktemp -d /tmp/usb-file-utility-cli-wine.XXXXXX)
 drive_c=$WINEPREFIX/drive_c
 simulator_pid=""
+second_pid=""
 
 cleanup() {
-    [ -n "$simulator_pid" ] && { kill "$simulator_pid" 2>/dev/null; wait "$simulator_pid" 2>/dev/null; }
+    for pid in $simulator_pid $second_pid; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
     rm -rf "$work" "$drive_c/cli-test"
-    rm -f "$WINEPREFIX/dosdevices/com10"
+    rm -f "$WINEPREFIX/dosdevices/com10" "$WINEPREFIX/dosdevices/com5"
 }
 trap cleanup EXIT
 
@@ -68,6 +69,21 @@ echo "doctor"
 cli --port COM4 doctor
 check "a free, present port: exit 0" test "$status" -eq 0
 check "  (the port's line)" grep -q "^ok.*COM4 is present and free" "$work/out"
+
+echo "a station over two COM ports"
+echo "00:1a:2b:3c:4d:01" > "$device/macAddress.txt"
+mkdir -p "$work/second/mnt/nandfs"
+echo "00:1a:2b:3c:4d:02" > "$work/second/mnt/nandfs/macAddress.txt"
+"$SIMULATOR" --root "$work/second" --link "$work/second-port" > "$work/second.out" 2> "$work/second.err" &
+second_pid=$!
+for _ in $(seq 100); do [ -s "$work/second.out" ] && [ -L "$work/second-port" ] && break; sleep 0.05; done
+ln -sfn "$work/second-port" "$WINEPREFIX/dosdevices/com5"
+cli --json station --ports COM4,COM5 --getmac 'C:\cli-test\macs' --put 'C:\cli-test\data.bin=/mnt/nandfs/copy.bin'
+check "exit 0" test "$status" -eq 0
+check "both passed" test "$(grep -c '"event":"passed"' "$work/out")" -eq 2
+check "each MAC file under its address" cmp -s "$work/second/mnt/nandfs/macAddress.txt" "$drive_c/cli-test/macs/00-1A-2B-3C-4D-02.txt"
+check "  (both)" cmp -s "$device/macAddress.txt" "$drive_c/cli-test/macs/00-1A-2B-3C-4D-01.txt"
+check "the upload reached both" cmp -s "$device/data.bin" "$work/second/mnt/nandfs/copy.bin"
 
 echo "no port"
 USB_FILE_UTILITY_PORTS="" timeout 120 "$wine" "$exe" identify > /dev/null 2>&1

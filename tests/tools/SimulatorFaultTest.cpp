@@ -222,6 +222,45 @@ TEST_F (SimulatorFaults, ReadLimitAndFakeSizeBendFileAnswers)
     EXPECT_EQ (entry->getInfo().size, 4294967306LL);
 }
 
+TEST_F (SimulatorFaults, CorruptInvertsOneByteOfAWriteOrARead)
+{
+    start ({ "--rule", "FileWriteRequest#1 path=/mnt/nandfs/f.bin corrupt 5",
+             "--rule", "FileWriteRequest#2 corrupt 100",   // beyond the data: nothing
+             "--rule", "FileReadRequest#2 corrupt 3" });
+
+    const auto content = pattern (100, 3);
+    const auto handle = openFile ("/mnt/nandfs/f.bin", 0);
+
+    for (int i = 0; i < 2; ++i)
+    {
+        juce::MemoryInputStream source (content, false);
+        FileWriteRequest write (handle, source);
+        ASSERT_NE (connection.exchange<SuccessResponse> (write), nullptr);
+    }
+
+    auto expected = content;
+    expected[5] = (char) ~expected[5];
+    expected.append (content.getData(), content.getSize());
+    juce::MemoryBlock stored;
+    ASSERT_TRUE (hostFile ("/mnt/nandfs/f.bin").loadFileAsData (stored));
+    EXPECT_EQ (stored, expected);
+
+    // The same bytes read twice; the second read has its byte 3 inverted.
+    for (int i = 0; i < 2; ++i)
+    {
+        FileSeekRequest rewind (handle, 0, 0);
+        ASSERT_NE (connection.exchange<SuccessResponse> (rewind), nullptr);
+        FileReadRequest read (handle, 1000);
+        auto block = connection.exchange<FileReadResponse> (read);
+        ASSERT_NE (block, nullptr);
+
+        if (i == 1)
+            expected[3] = (char) ~expected[3];
+
+        EXPECT_EQ (juce::MemoryBlock (block->getData(), (size_t) block->getCount()), expected) << "read " << i + 1;
+    }
+}
+
 TEST_F (SimulatorFaults, HostileNamesAreAddedToListings)
 {
     ASSERT_TRUE (hostFile ("/mnt/nandfs/real.txt").create());
@@ -375,4 +414,40 @@ TEST_F (SimulatorFaults, ScriptFileHoldsRulesAndBadRulesStopTheStart)
     }
 
     script.deleteFile();
+}
+
+using SimulatorLink = SimulatorTest;
+
+TEST_F (SimulatorLink, AnswersTakeLatencyPlusBothFramesAtTheRateAndQueueOnTheLink)
+{
+    constexpr int rate = 100000, latencyMs = 20;
+    const auto content = pattern (2 * maxFileBlockSize, 5);
+    ASSERT_TRUE (hostFile ("/mnt/nandfs/r.bin").replaceWithData (content.getData(), content.getSize()));
+    start ({ "--rate", juce::String (rate), "--latency-ms=" + juce::String (latencyMs) });
+    const auto handle = openFile ("/mnt/nandfs/r.bin", 1);
+
+    // Two block reads sent together: each takes its request (header, serial, handle,
+    // count) and its answer (the same and the data) through the link, the second after the
+    // first. One millisecond less for the test's own millisecond counter.
+    const size_t roundTripBytes = 2 * (6 + 4 + 8 + 4) + maxFileBlockSize;
+    const auto linkMs = (juce::uint32) (roundTripBytes * 1000 / rate);
+    FileReadRequest first (handle, maxFileBlockSize), second (handle, maxFileBlockSize);
+    const auto sent = juce::Time::getMillisecondCounter();
+    ASSERT_TRUE (connection.send (first) && connection.send (second));
+
+    auto answer = connection.receiveResponse();
+    ASSERT_NE (dynamic_cast<FileReadResponse*> (answer.get()), nullptr);
+    EXPECT_GE (millisecondsSince (sent) + 1, latencyMs + linkMs);
+
+    answer = connection.receiveResponse();
+    ASSERT_NE (dynamic_cast<FileReadResponse*> (answer.get()), nullptr);
+    EXPECT_EQ (answer->getSerialNumber(), second.getSerialNumber());
+    EXPECT_GE (millisecondsSince (sent) + 1, latencyMs + 2 * linkMs);
+
+    for (const auto* option : { "--rate=0", "--rate=1000000001", "--rate=fast", "--latency-ms=-1", "--latency-ms=60001" })
+    {
+        SimulatorProcess refused;
+        EXPECT_FALSE (refused.start ({ "--root", root.getFullPathName(), option })) << option;
+        EXPECT_EQ (refused.getExitCode(), 1) << option;
+    }
 }

@@ -444,6 +444,15 @@ bool parseAction (const Words& words, size_t at, bool atStart, std::function<voi
         return true;
     }
 
+    if (name == "corrupt")
+    {
+        if (! expectArguments (1, 1, "corrupt OFFSET") || ! parseInteger (arguments[0], 0, LLONG_MAX, a, error))
+            return false;
+
+        apply = [a] (Faults& f) { f.corruptOffset = a; };
+        return true;
+    }
+
     if (name == "add-files" || name == "add-folders")
     {
         if (! expectArguments (1, SIZE_MAX, "add-files NAME..., add-folders NAME..."))

@@ -27,6 +27,7 @@ struct Faults
     int truncateTo = -1;                     ///< only the first bytes of the answer go out
     std::optional<juce::int64> readLimit;    ///< at most this many bytes per FileReadResponse
     std::optional<juce::int64> size;         ///< the size reported for the path
+    std::optional<juce::int64> corruptOffset;   ///< this byte of a write's or read's data is inverted
     std::vector<std::string> extraFiles, extraFolders;   ///< added to a folder listing
     std::vector<juce::MemoryBlock> before, after;        ///< raw bytes and notifications around the answer
 };

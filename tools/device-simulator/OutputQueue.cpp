@@ -3,22 +3,22 @@
 #include <cerrno>
 #include <unistd.h>
 
-void OutputQueue::add (const juce::MemoryBlock& bytes, juce::int64 notBeforeMs, int gapMs)
+void OutputQueue::add (const juce::MemoryBlock& bytes, juce::int64 notBeforeUs, juce::int64 gapUs)
 {
     if (! bytes.isEmpty())
-        pieces.push_back ({ bytes, notBeforeMs, gapMs, 0 });
+        pieces.push_back ({ bytes, notBeforeUs, gapUs, 0 });
 }
 
 juce::int64 OutputQueue::getDueTime (const Piece& piece) const noexcept
 {
-    return juce::jmax (piece.notBeforeMs, lastFinishedMs + piece.gapMs);
+    return juce::jmax (piece.notBeforeUs, lastFinishedUs + piece.gapUs);
 }
 
-bool OutputQueue::writeDue (int fd, juce::int64 nowMs)
+bool OutputQueue::writeDue (int fd, juce::int64 nowUs)
 {
     blocked = false;
 
-    while (! pieces.empty() && getDueTime (pieces.front()) <= nowMs)
+    while (! pieces.empty() && getDueTime (pieces.front()) <= nowUs)
     {
         auto& piece = pieces.front();
         const auto* data = static_cast<const char*> (piece.bytes.getData()) + piece.written;
@@ -40,7 +40,7 @@ bool OutputQueue::writeDue (int fd, juce::int64 nowMs)
 
         if (piece.written == piece.bytes.getSize())
         {
-            lastFinishedMs = nowMs;
+            lastFinishedUs = nowUs;
             pieces.pop_front();
         }
     }
@@ -48,13 +48,12 @@ bool OutputQueue::writeDue (int fd, juce::int64 nowMs)
     return true;
 }
 
-int OutputQueue::getWaitMs (juce::int64 nowMs) const
+juce::int64 OutputQueue::getWaitUs (juce::int64 nowUs) const
 {
     if (pieces.empty())
         return -1;
 
-    return (int) juce::jlimit ((juce::int64) 0, (juce::int64) std::numeric_limits<int>::max(),
-                               getDueTime (pieces.front()) - nowMs);
+    return juce::jmax ((juce::int64) 0, getDueTime (pieces.front()) - nowUs);
 }
 
 void OutputQueue::clear()

@@ -6,18 +6,19 @@
 
 /** The bytes waiting to go to the host, in the order they were queued. A piece goes no
     sooner than its own time, nor sooner than its gap after the piece before it has gone.
+    Times are in microseconds, so that a link paced at a megabyte a second keeps its pace.
     Writing never blocks: what the descriptor doesn't take now waits for it to be writable. */
 class OutputQueue
 {
 public:
-    void add (const juce::MemoryBlock& bytes, juce::int64 notBeforeMs, int gapMs);
+    void add (const juce::MemoryBlock& bytes, juce::int64 notBeforeUs, juce::int64 gapUs);
 
     /** Writes every piece that is due, each with one write call as far as the descriptor
         takes it. Returns false on a write error other than "try again". */
-    bool writeDue (int fd, juce::int64 nowMs);
+    bool writeDue (int fd, juce::int64 nowUs);
 
-    /** Milliseconds until the first piece is due: 0 when it is, -1 when nothing waits. */
-    int getWaitMs (juce::int64 nowMs) const;
+    /** Microseconds until the first piece is due: 0 when it is, -1 when nothing waits. */
+    juce::int64 getWaitUs (juce::int64 nowUs) const;
 
     /** True when a due piece waits for the descriptor to take more. */
     bool isBlocked() const noexcept { return blocked; }
@@ -28,14 +29,14 @@ private:
     struct Piece
     {
         juce::MemoryBlock bytes;
-        juce::int64 notBeforeMs = 0;
-        int gapMs = 0;
+        juce::int64 notBeforeUs = 0;
+        juce::int64 gapUs = 0;
         size_t written = 0;
     };
 
     juce::int64 getDueTime (const Piece& piece) const noexcept;
 
     std::deque<Piece> pieces;
-    juce::int64 lastFinishedMs = 0;
+    juce::int64 lastFinishedUs = 0;
     bool blocked = false;
 };

@@ -4,6 +4,7 @@
 #include "protocol/MessageIds.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -113,7 +114,7 @@ juce::MemoryBlock RequestHandler::carryOut (const DecodedRequest& request, const
             return successOrFailure (request, fileSystem.remove (request.path));
 
         case RequestKind::fileWrite:
-            return successOrFailure (request, fileSystem.write (request.handle, request.data, (size_t) request.count));
+            return successOrFailure (request, writeBlock (request, faults));
 
         case RequestKind::fileSeek:
             return successOrFailure (request, fileSystem.seek (request.handle, request.position, request.seekMode));
@@ -236,8 +237,25 @@ juce::MemoryBlock RequestHandler::answerRead (const DecodedRequest& request, con
     if (! problem.empty())
         return failure (request, problem);
 
+    if (faults.corruptOffset && *faults.corruptOffset < (juce::int64) got)
+        readBuffer[(size_t) *faults.corruptOffset] ^= 0xFF;
+
     return FrameBuilder (MessageId::fileReadResponse)
                .int32 (request.serial).int64 (0).int32 ((juce::int32) got).bytes (readBuffer, got).getFrame();
+}
+
+std::string RequestHandler::writeBlock (const DecodedRequest& request, const Faults& faults)
+{
+    const auto count = (size_t) request.count;
+
+    if (! faults.corruptOffset || *faults.corruptOffset >= request.count)
+        return fileSystem.write (request.handle, request.data, count);
+
+    // A device that stores one byte wrong and still reports success.
+    juce::HeapBlock<juce::uint8> corrupted (count);
+    std::memcpy (corrupted, request.data, count);
+    corrupted[(size_t) *faults.corruptOffset] ^= 0xFF;
+    return fileSystem.write (request.handle, corrupted, count);
 }
 
 juce::MemoryBlock RequestHandler::answerProperty (const DecodedRequest& request)

@@ -34,6 +34,7 @@ private:
     juce::MemoryBlock answerFolderContents (const DecodedRequest& request, const Faults& faults);
     juce::MemoryBlock answerOpen (const DecodedRequest& request, const Faults& faults);
     juce::MemoryBlock answerRead (const DecodedRequest& request, const Faults& faults);
+    std::string writeBlock (const DecodedRequest& request, const Faults& faults);
     juce::MemoryBlock answerProperty (const DecodedRequest& request);
     juce::MemoryBlock answerProperties (const DecodedRequest& request);
     juce::MemoryBlock stockResponse (int messageId, const DecodedRequest& request) const;

@@ -18,11 +18,16 @@ void requestStop (int)
     stopRequested = 1;
 }
 
-juce::int64 nowMs()
+constexpr juce::int64 usPerMs = 1000;
+constexpr juce::int64 usPerSecond = 1000000;
+
+// Microseconds rather than milliseconds: with truncated milliseconds the poll would wake up
+// to a millisecond late, a good part of a block's round trip on a fast link.
+juce::int64 nowUs()
 {
     timespec now {};
     ::clock_gettime (CLOCK_MONOTONIC, &now);
-    return (juce::int64) now.tv_sec * 1000 + now.tv_nsec / 1000000;
+    return (juce::int64) now.tv_sec * usPerSecond + now.tv_nsec / 1000;
 }
 } // namespace
 
@@ -55,16 +60,17 @@ void Simulator::queueStartOutput()
         output.add (bytes, 0, 0);
 }
 
-int Simulator::run (const Settings& settings)
+int Simulator::run (const Settings& runSettings)
 {
+    settings = runSettings;
     const auto parent = ::getppid();
-    lastRequestMs = nowMs();
+    lastRequestUs = nowUs();
 
     while (stopRequested == 0)
     {
-        auto now = nowMs();
+        auto now = nowUs();
 
-        if (settings.exitAfterIdleSeconds > 0 && now - lastRequestMs >= settings.exitAfterIdleSeconds * 1000LL)
+        if (settings.exitAfterIdleSeconds > 0 && now - lastRequestUs >= settings.exitAfterIdleSeconds * usPerSecond)
         {
             std::fprintf (stderr, "device-simulator: no request for %d s, exiting\n", settings.exitAfterIdleSeconds);
             return 0;
@@ -76,19 +82,19 @@ int Simulator::run (const Settings& settings)
         writeDueOutput (now);
 
         // Sleep until the next answer is due, the idle time is up or the parent check is due.
-        juce::int64 waitMs = output.isBlocked() ? -1 : output.getWaitMs (now);
-        auto shorten = [&waitMs] (juce::int64 limit) { waitMs = waitMs < 0 ? limit : juce::jmin (waitMs, limit); };
+        juce::int64 waitUs = output.isBlocked() ? -1 : output.getWaitUs (now);
+        auto shorten = [&waitUs] (juce::int64 limit) { waitUs = waitUs < 0 ? limit : juce::jmin (waitUs, limit); };
 
         if (settings.exitAfterIdleSeconds > 0)
-            shorten (juce::jmax ((juce::int64) 0, lastRequestMs + settings.exitAfterIdleSeconds * 1000LL - now));
+            shorten (juce::jmax ((juce::int64) 0, lastRequestUs + settings.exitAfterIdleSeconds * usPerSecond - now));
 
         if (settings.exitWithParent)
-            shorten (500);
+            shorten (500 * usPerMs);
 
         pollfd fds[2] = { { pty.getMasterFd(), (short) (POLLIN | (output.isBlocked() ? POLLOUT : 0)), 0 },
                           { pty.getWatchFd(), POLLIN, 0 } };
-        const timespec timeout { (time_t) (waitMs / 1000), (long) (waitMs % 1000) * 1000000 };
-        const int ready = ::ppoll (fds, pty.getWatchFd() >= 0 ? 2 : 1, waitMs < 0 ? nullptr : &timeout, &waitMask);
+        const timespec timeout { (time_t) (waitUs / usPerSecond), (long) (waitUs % usPerSecond) * 1000 };
+        const int ready = ::ppoll (fds, pty.getWatchFd() >= 0 ? 2 : 1, waitUs < 0 ? nullptr : &timeout, &waitMask);
 
         if (ready < 0 && errno == EINTR)
             continue;
@@ -102,7 +108,7 @@ int Simulator::run (const Settings& settings)
         if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0)
             readFromHost();
 
-        writeDueOutput (nowMs());
+        writeDueOutput (nowUs());
 
         if ((fds[1].revents & POLLIN) != 0 && pty.hostHasClosed())
             forgetHostSession();
@@ -132,6 +138,7 @@ void Simulator::forgetHostSession()
 
     cutter.discardPartialFrame();
     output.clear();
+    linkFreeUs = 0;
     pty.resetAfterHost();
 }
 
@@ -172,7 +179,7 @@ void Simulator::readFromHost()
 void Simulator::handleFrame (std::unique_ptr<ReceivedMessage> frame)
 {
     const auto request = decodeRequest (*frame);
-    const auto arrivalMs = nowMs();
+    const auto arrivalUs = nowUs();
 
     // Describing a request costs more than carrying out a block's write or read.
     if (log.isOpen())
@@ -184,31 +191,53 @@ void Simulator::handleFrame (std::unique_ptr<ReceivedMessage> frame)
         return;
     }
 
-    lastRequestMs = arrivalMs;
+    lastRequestUs = arrivalUs;
     const auto handlePath = request.hasHandle() ? fileSystem.getHandlePath (request.handle) : std::string();
     const auto faults = rules.match (request, handlePath);
+    const auto readyUs = arrivalUs + faults.delayMs * usPerMs;
 
     for (const auto& bytes : faults.before)
-        output.add (bytes, arrivalMs, 0);
+        output.add (bytes, arrivalUs, 0);
 
     if (! faults.drop)
-        queueAnswer (handler.answer (request, faults), faults, arrivalMs + faults.delayMs);
+    {
+        auto answer = handler.answer (request, faults);
+
+        if (faults.truncateTo >= 0 && (size_t) faults.truncateTo < answer.getSize())
+            answer.setSize ((size_t) faults.truncateTo);
+
+        const auto requestBytes = (size_t) ReceivedMessage::headerSize + frame->getPayloadLength();
+        const auto dueUs = getLinkDueTime (readyUs, requestBytes, answer.getSize());
+        queueAnswer (std::move (answer), faults, dueUs);
+    }
 
     for (const auto& bytes : faults.after)
-        output.add (bytes, arrivalMs + faults.delayMs, 0);
+        output.add (bytes, readyUs, 0);
 }
 
-void Simulator::queueAnswer (juce::MemoryBlock answer, const Faults& faults, juce::int64 dueMs)
+juce::int64 Simulator::getLinkDueTime (juce::int64 readyUs, size_t requestBytes, size_t answerBytes)
 {
-    if (faults.truncateTo >= 0 && (size_t) faults.truncateTo < answer.getSize())
-        answer.setSize ((size_t) faults.truncateTo);
+    const auto rate = settings.linkBytesPerSecond;
 
+    if (rate <= 0 && settings.linkLatencyMs <= 0)
+        return readyUs;
+
+    // The link carries the request, then the answer, one direction at a time; an answer
+    // behind another waits for the link to be free, so queued requests are served one
+    // after another rather than overlapped.
+    const auto linkUs = rate > 0 ? ((juce::int64) (requestBytes + answerBytes) * usPerSecond + rate - 1) / rate : 0;
+    linkFreeUs = juce::jmax (readyUs + settings.linkLatencyMs * usPerMs + linkUs, linkFreeUs + linkUs);
+    return linkFreeUs;
+}
+
+void Simulator::queueAnswer (juce::MemoryBlock answer, const Faults& faults, juce::int64 dueUs)
+{
     const auto total = answer.getSize();
     const auto* bytes = static_cast<const char*> (answer.getData());
 
     if (faults.pieceSize <= 0 && (faults.splitOffset <= 0 || (size_t) faults.splitOffset >= total))
     {
-        output.add (answer, dueMs, 0);
+        output.add (answer, dueUs, 0);
         return;
     }
 
@@ -216,7 +245,7 @@ void Simulator::queueAnswer (juce::MemoryBlock answer, const Faults& faults, juc
     {
         const size_t length = faults.pieceSize > 0 ? juce::jmin ((size_t) faults.pieceSize, total - at)
                                                    : (at == 0 ? (size_t) faults.splitOffset : total - at);
-        output.add (juce::MemoryBlock (bytes + at, length), dueMs, at == 0 ? 0 : faults.pieceGapMs);
+        output.add (juce::MemoryBlock (bytes + at, length), dueUs, at == 0 ? 0 : faults.pieceGapMs * usPerMs);
         at += length;
     }
 }

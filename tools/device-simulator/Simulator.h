@@ -11,7 +11,8 @@
     logs each one, answers it as the fault rules say, and writes the answers when they are
     due. Requests are carried out as they arrive; answers leave in the order of their
     requests, so a delayed answer holds back the ones after it, as on a device that serves
-    one request at a time. */
+    one request at a time. With a link model, answers are also paced like a slow serial
+    link that carries one request or answer at a time. */
 class Simulator
 {
 public:
@@ -19,6 +20,8 @@ public:
     {
         int exitAfterIdleSeconds = 0;   ///< 0: never
         bool exitWithParent = false;
+        juce::int64 linkBytesPerSecond = 0;   ///< 0: answers aren't held back by the link's speed
+        int linkLatencyMs = 0;                ///< added to every round trip
     };
 
     Simulator (PseudoTerminal& pty, DeviceFileSystem& fileSystem, RequestHandler& handler,
@@ -33,14 +36,15 @@ public:
 
     /** Serves the host until a signal, the idle time or the parent's exit. Returns the
         process exit code. */
-    int run (const Settings& settings);
+    int run (const Settings& runSettings);
 
 private:
     void readFromHost();
     void writeDueOutput (juce::int64 now);
     void forgetHostSession();
     void handleFrame (std::unique_ptr<ReceivedMessage> frame);
-    void queueAnswer (juce::MemoryBlock answer, const Faults& faults, juce::int64 dueMs);
+    void queueAnswer (juce::MemoryBlock answer, const Faults& faults, juce::int64 dueUs);
+    juce::int64 getLinkDueTime (juce::int64 readyUs, size_t requestBytes, size_t answerBytes);
 
     PseudoTerminal& pty;
     DeviceFileSystem& fileSystem;
@@ -51,6 +55,8 @@ private:
     FrameCutter cutter;
     OutputQueue output;
     juce::HeapBlock<juce::uint8> inputBuffer;
-    juce::int64 lastRequestMs = 0;
+    Settings settings;
+    juce::int64 lastRequestUs = 0;
+    juce::int64 linkFreeUs = 0;   ///< when the last paced answer is through the link
     bool reportedReadError = false;
 };

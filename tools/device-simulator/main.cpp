@@ -21,6 +21,8 @@ const char* const usage =
     "  --exit-after-idle SECONDS  exit when no request has come for that long\n"
     "  --exit-with-parent         exit when the process that started the simulator ends\n"
     "  --move-replaces            a move replaces an existing destination, as rename() does\n"
+    "  --rate BYTES_PER_SECOND    pace answers like a serial link of that speed\n"
+    "  --latency-ms N             add N ms to every request's round trip\n"
     "Prints the pty's path as the only line on standard output.\n";
 
 struct RuleSource
@@ -102,6 +104,8 @@ bool parseOptions (int argc, char** argv, Options& options, std::string& error)
         else if (name == "--firmware-version")  { if (! numberIn (0, 0xFFFF)) return false; options.identity.firmwareVersion = (int) number; }
         else if (name == "--first-handle")      { if (! numberIn (LLONG_MIN, LLONG_MAX)) return false; options.firstHandle = number; }
         else if (name == "--exit-after-idle")   { if (! numberIn (1, 1000000)) return false; options.settings.exitAfterIdleSeconds = (int) number; }
+        else if (name == "--rate")              { if (! numberIn (1, 1000000000)) return false; options.settings.linkBytesPerSecond = number; }
+        else if (name == "--latency-ms")        { if (! numberIn (0, 60000)) return false; options.settings.linkLatencyMs = (int) number; }
         else
         {
             error = "unknown option " + name;
