@@ -58,7 +58,8 @@ for slots in $slot_counts; do
             start=$(date +%s.%N)
             "$0" station --image "$1" --getmac "$2" --json --quiet > "$3" || exit 1
             end=$(date +%s.%N)
-            echo "$start $end $(times | tail -n 1)"' \
+            times > "$3.cpu"
+            echo "$start $end $(tail -n 1 "$3.cpu")"' \
             "$cli" "$work/image.bin" "$work/macs" "$work/events" > "$work/times"
         python3 - "$work/events" "$work/times" "$slots" "$rate" "$latency_ms" >> "$work/results" <<'PY'
 import json, math, sys

@@ -1,5 +1,5 @@
 # JUCE comes from Debian's juce-modules-source. The module sources are compiled once, into
-# juce_console (juce_core, juce_events) and juce_gui (the GUI modules and everything they
+# juce_console (juce_core, juce_events, juce_cryptography for the image digests) and juce_gui (the GUI modules and everything they
 # need); the project's own libraries see only the headers and the shared configuration
 # (juce_api), and each executable links the JUCE library it needs.
 find_package(JUCE 7.0.5 CONFIG REQUIRED)
@@ -21,12 +21,19 @@ target_compile_definitions(juce_api INTERFACE
 target_compile_features(juce_api INTERFACE cxx_std_17)
 
 add_library(juce_console STATIC)
-target_link_libraries(juce_console PRIVATE juce::juce_core juce::juce_events PUBLIC juce_api)
+target_link_libraries(juce_console PRIVATE juce::juce_core juce::juce_events juce::juce_cryptography PUBLIC juce_api)
+
+# Libraries that Debian ships for Windows only as source (libpng, libjpeg, SQLite), built
+# with the MinGW-w64 toolchain by scripts/windows-deps.sh.
+if(MINGW)
+    set(USB_WINDOWS_DEPS "${PROJECT_SOURCE_DIR}/build-windows-deps/prefix" CACHE PATH
+        "Where scripts/windows-deps.sh installed the Windows libraries")
+endif()
 
 if(USB_BUILD_GUI)
     add_library(juce_gui STATIC)
     target_link_libraries(juce_gui
-        PRIVATE juce::juce_gui_basics juce::juce_data_structures
+        PRIVATE juce::juce_gui_basics juce::juce_data_structures juce::juce_cryptography
         PUBLIC juce_api)
     # Debian's JUCE decodes images with the system's libpng and libjpeg; its own app
     # targets link them this way.
@@ -38,8 +45,6 @@ if(USB_BUILD_GUI)
         target_compile_options(juce_gui PRIVATE -Wa,-mbig-obj)
 
         # libpng and libjpeg for Windows, built from Debian's sources by scripts/windows-deps.sh.
-        set(USB_WINDOWS_DEPS "${PROJECT_SOURCE_DIR}/build-windows-deps/prefix" CACHE PATH
-            "Where scripts/windows-deps.sh installed the Windows image libraries")
         if(NOT EXISTS "${USB_WINDOWS_DEPS}/lib/libpng16.a" OR NOT EXISTS "${USB_WINDOWS_DEPS}/lib/libjpeg.a")
             message(FATAL_ERROR "No Windows image libraries in ${USB_WINDOWS_DEPS}: run scripts/windows-deps.sh")
         endif()

@@ -8,14 +8,16 @@ namespace
 juce::Array<AvailablePort> findPorts (bool withSlots, bool logIgnored = true)
 {
     const auto ports = findSerialPorts (1, logIgnored);
-    const auto locations = withSlots ? findPortLocations() : juce::StringPairArray();
+    const auto details = withSlots ? findPortDetails() : std::map<juce::String, PortDetails>();
     juce::Array<AvailablePort> available;
 
     for (int i = 0; i < ports.size(); ++i)
     {
         const auto portName = ports.getAllValues()[i];
-        const auto location = locations.getValue (portName, {});
-        available.add ({ portName, ports.getAllKeys()[i], location.isNotEmpty() ? location : portName });
+        const auto found = details.find (portName);
+        const auto detail = found != details.end() ? found->second : PortDetails();
+        available.add ({ portName, ports.getAllKeys()[i], detail.location.isNotEmpty() ? detail.location : portName,
+                         detail.serialNumber });
     }
 
     return available;

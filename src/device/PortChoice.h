@@ -8,6 +8,7 @@ struct AvailablePort
     juce::String portName;      ///< what opening takes: COM7, /dev/ttyACM0, a path
     juce::String description;   ///< the host's name for the device, or the port name
     juce::String slot;          ///< where it is plugged in (the USB path), or the port name
+    juce::String usbSerial;     ///< the USB device's serial number, where the host reports one
 
     bool operator== (const AvailablePort& other) const noexcept     { return portName == other.portName; }
 };

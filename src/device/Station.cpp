@@ -180,7 +180,7 @@ juce::Array<AvailablePort> Station::presentPorts (const juce::StringArray& portF
         if (named != present.end())
             chosen.addIfNotAlreadyThere (*named);
         else if (isThere (wanted))
-            chosen.add ({ wanted, wanted, wanted });
+            chosen.add ({ wanted, wanted, wanted, {} });
     }
 
     return chosen;

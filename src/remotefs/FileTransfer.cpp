@@ -128,7 +128,7 @@ int FileTransfer::writeFile (const juce::String& localPath, const juce::String& 
 
         ++blockIndex;
         request.takeNextSerialNumber();
-        watcher.blockDone (input->getPosition());
+        watcher.blockDone (firstPassDone (input->getPosition()));
     }
 
     input.reset();
@@ -208,6 +208,12 @@ bool FileTransfer::matchesDevice (const juce::File& localFile, const juce::Strin
 
     while (problem.isEmpty() && position < size)
     {
+        if (isCancelled())
+        {
+            problem = "cancelled while reading " + remotePath + " back";
+            break;
+        }
+
         auto response = files.getClient().sendRequestAndWait (request, readBlockTimeoutMs);
 
         if (response == nullptr)
@@ -229,6 +235,9 @@ bool FileTransfer::matchesDevice (const juce::File& localFile, const juce::Strin
 
         position += juce::jmax (0, count);
         request.takeNextSerialNumber();
+
+        // The second pass: the second half of the file's progress.
+        watcher().blockDone ((size + position) / 2);
     }
 
     if (problem.isEmpty() && size != localFile.getSize())
@@ -341,7 +350,7 @@ int FileTransfer::getFile (const juce::String& remotePath, const juce::String& l
         }
 
         request.takeNextSerialNumber();
-        watcher.blockDone (output->getPosition());
+        watcher.blockDone (firstPassDone (output->getPosition()));
     }
 
     // The stream keeps the result of its last write to itself, so the file on disk is

@@ -67,8 +67,9 @@ public:
         by default. */
     void setVerify (bool shouldVerify) noexcept     { verify = shouldVerify; }
 
-    /** Reads remotePath back and compares it with the local file. False, with a log line
-        naming the first differing byte, when they differ or the read fails. */
+    /** Reads remotePath back and compares it with the local file, as the second half of the
+        file's progress. False, with a log line naming the first differing byte, when they
+        differ, the read fails or the transfer is cancelled. */
     bool matchesDevice (const juce::File& localFile, const juce::String& remotePath);
 
     /** The progress watcher for the transfers that follow (nullptr for none); not owned. */
@@ -81,6 +82,10 @@ public:
 
 private:
     TransferProgress& watcher() noexcept           { return progress != nullptr ? *progress : noProgress; }
+
+    /** The progress of a file's first pass: with verify on, the read-back is the second
+        half of the file's progress, so the first pass counts half. */
+    juce::int64 firstPassDone (juce::int64 bytes) const noexcept     { return verify ? bytes / 2 : bytes; }
     int writeFile (const juce::String& localPath, const juce::String& remotePath, const juce::String& writtenPath);
     bool replaceWithTemporary (const juce::String& temporaryPath, const juce::String& remotePath);
     int sendFolderTree (LocalTreeWalker& walker, const juce::File& localFolder, const juce::String& remotePath);

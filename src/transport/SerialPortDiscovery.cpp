@@ -48,13 +48,12 @@ juce::StringPairArray findSerialPorts (int filterIndex, bool logIgnored)
                                   juce::SystemStats::getEnvironmentVariable (serial::extraPortsVariable, {}), logIgnored);
 }
 
-juce::StringPairArray findPortLocations()
+std::map<juce::String, PortDetails> findPortDetails()
 {
-    juce::StringPairArray locations;
+    std::map<juce::String, PortDetails> details;
 
     for (const auto& device : serial::enumeratePortDevices())
-        if (device.location.isNotEmpty())
-            locations.set (device.portName, device.location);
+        details[device.portName] = { device.location, device.serialNumber };
 
-    return locations;
+    return details;
 }

@@ -2,6 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <map>
+
 /** Finds the serial ports present on the host. filterIndex 0 lists every port device;
     1 only those whose first hardware id is the device's (compared without regard to
     case, as a whole). Ports of other devices are logged as "Ignoring " + their id.
@@ -12,7 +14,12 @@
     logIgnored the ports of other devices go unmentioned (for a watch that looks often). */
 juce::StringPairArray findSerialPorts (int filterIndex, bool logIgnored = true);
 
-/** Where each discovered port is plugged in: port name -> location (on Linux the USB path
-    from sysfs, such as "1-1.4"). Ports whose location the host doesn't tell are absent.
-    Blocks until the enumeration is done. */
-juce::StringPairArray findPortLocations();
+/** What the host tells of a discovered port's device beyond its name. */
+struct PortDetails
+{
+    juce::String location;       ///< where it is plugged in (Linux: the USB path from sysfs, "1-1.4")
+    juce::String serialNumber;   ///< the USB device's serial number, where the host reports one
+};
+
+/** The details of each discovered port, by port name. Blocks until the enumeration is done. */
+std::map<juce::String, PortDetails> findPortDetails();

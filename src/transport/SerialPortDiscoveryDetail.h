@@ -13,6 +13,7 @@ struct DiscoveredPort
     juce::String hardwareId;     // Windows form: USB\Vid_5E1D&Pid_0B47&Rev_0100
     juce::String portName;       // what SerialPort::open takes: COM7, /dev/ttyACM0
     juce::String location;       // where it is plugged in (Linux: the USB path, "1-1.4"); may be empty
+    juce::String serialNumber;   // the USB device's serial number; may be empty
 };
 
 /** The environment variable naming extra ports, separated by ';'. */

@@ -72,6 +72,7 @@ juce::Array<DiscoveredPort> enumerateUsbSerialPorts (const juce::File& sysfsRoot
         port.friendlyName = product.isEmpty() ? ttyName : product + " (" + ttyName + ")";
         port.portName = "/dev/" + ttyName;
         port.location = usbDevice.getFileName();
+        port.serialNumber = readAttribute (usbDevice, "serial");
         ports.add (port);
     }
 

@@ -52,7 +52,7 @@ juce::StringPairArray findPluggedInPorts (int)
 /** The port list when the host gives the device's port no friendly name, as Windows may. */
 juce::StringPairArray findNamelessDevicePort (int filterIndex)
 {
-    return serial::buildPortList ({ { {}, "USB\\Vid_5E1D&Pid_0B47&Rev_0100", namelessPortName, {} } }, filterIndex, {});
+    return serial::buildPortList ({ { {}, "USB\\Vid_5E1D&Pid_0B47&Rev_0100", namelessPortName, {}, {} } }, filterIndex, {});
 }
 } // namespace
 

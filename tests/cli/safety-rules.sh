@@ -185,11 +185,15 @@ cli put --verify "$work/verified.bin" /mnt/nandfs/verified.bin
 check "put --verify: exit 0, the file read back" test "$status" -eq 0 -a "$(count_requests FileReadRequest)" -eq 2
 check "  and in place" cmp -s "$work/verified.bin" "$device/verified.bin"
 echo "old contents" > "$device/verified.bin"
-start_simulator --rule "FileReadRequest read-limit 0"
+start_simulator --rule "FileWriteRequest#2 corrupt 7"
 cli put --verify "$work/verified.bin" /mnt/nandfs/verified.bin
-check "put --verify on a device that doesn't read back: exit 1" test "$status" -eq 1
-check "  the offset is logged" err_has "Verify failed: /mnt/nandfs/.verified.bin.uploading differs from"
+check "put --verify on a device that stores a byte wrong: exit 1" test "$status" -eq 1
+check "  the offset is logged" err_has "Verify failed: /mnt/nandfs/.verified.bin.uploading differs from $work/verified.bin at byte 8176"
 check "  the old device file stays" test "$(cat "$device/verified.bin")" = "old contents"
+start_simulator --rule "FileWriteRequest#1 corrupt 0"
+cli update --verify "$work/verified.bin"
+check "update --verify of an image that doesn't read back: exit 1" test "$status" -eq 1
+check "  and no trigger" test ! -e "$device/KX9imageDone"
 echo "old local" > "$work/local-verified.bin"
 start_simulator --rule "FileReadRequest#2- read-limit 0"
 cli get --verify /mnt/nandfs/verified.bin "$work/local-verified.bin"

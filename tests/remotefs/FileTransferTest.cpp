@@ -426,17 +426,27 @@ TEST_F (FileTransfers, SendFolderNeedsTheRemoteFolderInformation)
 
 TEST_F (FileTransfers, AnUploadThatDoesNotReadBackKeepsTheOldFile)
 {
-    // The device takes the data but delivers nothing when it is read back.
-    connect ({ "FileReadRequest read-limit 0" });
+    // The device stores one byte of the second block wrong and reports success.
+    struct Passes : TransferProgress
+    {
+        void blockDone (juce::int64 bytesDone) override  { done.add (bytesDone); }
+        juce::Array<juce::int64> done;
+    } passes;
+
+    connect ({ "FileWriteRequest#2 corrupt 5" });
     device.writeFile ("/mnt/nandfs/config.bin", "the old config");
     const auto local = localFolder().getChildFile ("config.bin");
     writeLocal (local, SimulatedDevice::pattern (2 * block));
 
     transfer.setVerify (true);
+    transfer.setTransferProgress (&passes);
     EXPECT_EQ (transfer.sendFile (local.getFullPathName(), "/mnt/nandfs/config.bin"), -1);
     EXPECT_TRUE (lines().contains ("Verify failed: /mnt/nandfs/.config.bin.uploading differs from "
-                                   + local.getFullPathName() + " at byte 0"));
+                                   + local.getFullPathName() + " at byte " + juce::String (block + 5)));
     EXPECT_EQ (device.fileAt ("/mnt/nandfs/config.bin").loadFileAsString(), "the old config");
     EXPECT_FALSE (device.fileAt ("/mnt/nandfs/.config.bin.uploading").exists());
     EXPECT_TRUE (device.getRequests ("FileSystemEntryMoveRequest").isEmpty());
+
+    // Writing is the first half of the file's progress, reading back the second.
+    EXPECT_EQ (passes.done, juce::Array<juce::int64> ({ block / 2, block, block + block / 2, 2 * block }));
 }

@@ -10,7 +10,7 @@ const juce::String deviceId = "USB\\Vid_5E1D&Pid_0B47&Rev_0100";
 
 serial::DiscoveredPort port (const juce::String& friendlyName, const juce::String& hardwareId, const juce::String& portName)
 {
-    return { friendlyName, hardwareId, portName, {} };
+    return { friendlyName, hardwareId, portName, {}, {} };
 }
 
 const juce::Array<serial::DiscoveredPort> mixedDevices {

@@ -27,6 +27,8 @@ public:
         if (productName.isNotEmpty())
             writeAttribute (usbDevice, "product", productName);
 
+        writeAttribute (usbDevice, "serial", "SN-" + usbPath);
+
         auto device = usbDevice.getChildFile (usbPath + ":1.0");
 
         if (ttyName.startsWith ("ttyUSB"))
@@ -75,6 +77,7 @@ TEST (SysfsDiscovery, TheDevicesPortIsFoundByItsLowerCaseIds)
     EXPECT_EQ (devices[0].friendlyName, "USB Serial Device (ttyACM0)");
     EXPECT_EQ (devices[0].portName, "/dev/ttyACM0");
     EXPECT_EQ (devices[0].location, "1-2");   // where it is plugged in: the USB path
+    EXPECT_EQ (devices[0].serialNumber, "SN-1-2");
 
     const auto ports = serial::buildPortList (devices, 1, {});
     EXPECT_EQ (ports.getAllKeys(), juce::StringArray ({ "USB Serial Device (ttyACM0)" }));
