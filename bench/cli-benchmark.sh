@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Throughput of get and put through usb-file-utility-cli (Release build) against the
+# Throughput of get, put and put --verify through usb-file-utility-cli (Release build) against the
 # device simulator on a pseudo-terminal with no device delay: each run is one process of
 # the tool, timed from start to exit, beside the transfer time the tool reports itself.
 # The same through the Python module (one python3 process a run, the call timed inside
@@ -42,16 +42,16 @@ simulator_pid=$!
 for _ in $(seq 100); do [ -s "$work/simulator.out" ] && [ -L "$work/port" ] && break; sleep 0.05; done
 head -c $((mib << 20)) /dev/urandom > "$work/local.bin"
 
-# run COMMAND ARG...: one timed run; appends "wall-seconds transfer-seconds" to $work/COMMAND.
+# run LABEL COMMAND ARG...: one timed run; appends "wall-seconds transfer-seconds" to $work/LABEL.
 run() {
-    local command=$1; shift
+    local label=$1 command=$2; shift 2
     local start end
     start=$(date +%s.%N)
     "$cli" --port "$work/port" --json --quiet "$command" "$@" > "$work/summary"
     end=$(date +%s.%N)
     cmp -s "$work/local.bin" "$work/device/mnt/nandfs/bench.bin" || { echo "$command: the copy differs" >&2; exit 1; }
     python3 -c 'import json, sys; print(float(sys.argv[2]) - float(sys.argv[1]), json.load(open(sys.argv[3]))["seconds"])' \
-        "$start" "$end" "$work/summary" >> "$work/$command"
+        "$start" "$end" "$work/summary" >> "$work/$label"
 }
 
 # run_python COMMAND: the same transfer as one python3 process; appends to $work/python-COMMAND.
@@ -76,8 +76,9 @@ PY
 }
 
 tool_runs() {
-    run put "$work/local.bin" /mnt/nandfs/bench.bin
-    run get /mnt/nandfs/bench.bin "$work/fetched.bin"
+    run put put "$work/local.bin" /mnt/nandfs/bench.bin
+    run put-verify put --verify "$work/local.bin" /mnt/nandfs/bench.bin
+    run get get /mnt/nandfs/bench.bin "$work/fetched.bin"
     cmp -s "$work/local.bin" "$work/fetched.bin" || { echo "get: the fetched file differs" >&2; exit 1; }
 }
 python_runs() {
@@ -96,7 +97,7 @@ done
 
 echo "usb-file-utility-cli, $mib MiB, $runs runs each (median [min - max])"
 [ -n "$python_module" ] && python_files=("$work/python-put" "$work/python-get") || python_files=()
-python3 - "$mib" "$work/put" "$work/get" "${python_files[@]}" <<'PY'
+python3 - "$mib" "$work/put" "$work/put-verify" "$work/get" "${python_files[@]}" <<'PY'
 import os, statistics, sys
 mib = int(sys.argv[1])
 transfer = {}
@@ -109,6 +110,7 @@ for path in sys.argv[2:]:
         print(f"  {path.rsplit('/', 1)[1]:10} {label:13}: {statistics.median(seconds):7.3f} s "
               f"[{min(seconds):.3f} - {max(seconds):.3f}]  "
               f"{statistics.median(rates):7.2f} MBit/s [{rates[0]:.2f} - {rates[-1]:.2f}]")
+print(f"  put --verify time / put time (transfer, medians): {transfer['put-verify'] / transfer['put']:.3f}")
 for command in ("put", "get"):
     if "python-" + command in transfer:
         print(f"  python {command} rate / tool {command} rate (transfer, medians): "

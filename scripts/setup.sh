@@ -16,13 +16,14 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
     clang libclang-rt-14-dev
     python3 python3-dev python3-pytest pybind11-dev zip unzip procps
+    libsqlite3-dev libpq-dev postgresql
 )
 if [ "${1:-}" = package ]; then
     packages+=(dpkg-dev lintian desktop-file-utils file)
 fi
 if [ "${1:-}" = windows ]; then
     packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
-               wine64 dpkg-dev nasm)
+               wine64 dpkg-dev nasm tcl)
 fi
 
 missing=()

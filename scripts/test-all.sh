@@ -44,9 +44,9 @@ thread_sanitized() {
     cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUSB_SANITIZE=thread \
           -DUSB_BUILD_GUI=OFF -DUSB_WARNINGS_AS_ERRORS=ON >/dev/null &&
     cmake --build build-tsan -j "$jobs" --target core_tests client_tests simulator_tests \
-        usb-file-utility-cli cli_tests &&
+        usb-file-utility-cli cli_tests device_tests &&
     (cd build-tsan &&
-     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/support/tsan.supp" \
         ctest --output-on-failure -j 2 --timeout 300)
 }
 

@@ -181,14 +181,18 @@ bool ConnectionPane::connectToSelectedPort()
     const auto index = portBox.getSelectedId() - 1;
     const auto portName = juce::isPositiveAndBelow (index, ports.size()) ? ports.getAllValues()[index] : juce::String();
 
+    identified = false;
+
     if (! connection.open (portName))
         return false;
 
+    openedPortName = portName;
     mainPane.setConnected();
-    DeviceIdentity identity;
 
     if (! connection.identify (identity))
         return false;
+
+    identified = true;
 
     for (const auto& line : DeviceConnection::describe (identity))
         logLine (line);

@@ -39,6 +39,13 @@ public:
 
     bool holdsPort() const noexcept { return connection.isOpen(); }
 
+    /** The port last opened, and the device's identification once it has given it. */
+    const juce::String& getOpenedPortName() const noexcept      { return openedPortName; }
+    const DeviceIdentity* getIdentity() const noexcept          { return identified ? &identity : nullptr; }
+
+    /** The firmware image file the update box names. */
+    juce::String getUpdateFilePath() const                      { return updateFileBox.getText(); }
+
     /** While no port is held, looks for ports that came or went and updates the list when
         it changed: the selected port stays selected while present, and "LastPort" is
         selected when it appears. Runs every two seconds. */
@@ -71,6 +78,9 @@ private:
 
     MainPane& mainPane;
     DeviceConnection connection;
+    juce::String openedPortName;
+    DeviceIdentity identity;
+    bool identified = false;
     juce::StringPairArray ports { true };
 
     juce::Label serialPortLabel { "new label", "Serial Port" };

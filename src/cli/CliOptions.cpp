@@ -72,6 +72,14 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     update->add_flag ("--verify", verify, "read the image back before it is triggered");
 
     auto* getmac = on (app.add_subcommand ("getmac", "the device's MAC-address file to PATH"), &Commands::getMac);
+
+    auto* history = on (app.add_subcommand ("history", "the devices' records, newest first"), &Commands::history);
+    history->add_option ("--mac", historyMac, "only this device's")->type_name ("ADDRESS");
+    history->add_option ("--since", historySince, "only those started then or later (2026-12-01, or ISO 8601)")
+           ->type_name ("DATE");
+    history->add_flag ("--failed", historyFailed, "only failed jobs");
+    history->add_flag ("--csv", csv, "comma-separated values with a header line, for a spreadsheet");
+
     on (app.add_subcommand ("watch", "the device's notifications, one line each, until interrupted"), &Commands::watch);
     auto* station = on (app.add_subcommand ("station", "serve every attached device at once: identify, MAC file, uploads, firmware"),
                         &Commands::station);
@@ -93,6 +101,12 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     station->add_flag ("--continuous", continuous, "watch the ports and serve each device that appears, until interrupted");
     station->add_option ("--junit", junitFile, "write a JUnit report, one test case per device")->type_name ("FILE");
     station->add_flag ("--verify", verify, "read every upload back before it counts");
+
+    // Where the devices' records go (and history reads them).
+    for (auto* keeping : { update, getmac, station, history })
+        keeping->add_option ("--records", records, "the records: a SQLite file, or a postgresql:// address "
+                                                   "(default: the SQLite file in the user's data folder)")
+                ->type_name ("WHERE");
 
     on (app.add_subcommand ("doctor", "check everything on this host that stops a connect (and --port NAME too)"), &Commands::doctor);
 

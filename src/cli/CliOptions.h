@@ -11,7 +11,7 @@ struct CliOptions
     std::string port, logFile;
     bool json = false, quiet = false;
 
-    std::string command;             ///< ports, identify, ls, get, put, rm, mkdir, mv, update, getmac, watch, station, doctor
+    std::string command;             ///< ports, identify, ls, get, put, rm, mkdir, mv, update, getmac, watch, station, history, doctor
     int (Commands::*run)() = nullptr;   ///< the command's member, set by its subcommand's callback
     bool recursive = false;          ///< get -r, put -r
     bool longListing = false;        ///< ls -l
@@ -24,6 +24,11 @@ struct CliOptions
     std::vector<std::string> uploads;   ///< LOCAL=REMOTE
     std::vector<std::string> ports;     ///< --ports, split at commas
     bool continuous = false;
+
+    // records: update, getmac, station and history
+    std::string records;                ///< --records FILE or postgresql://…; empty: the default file
+    std::string historyMac, historySince;
+    bool historyFailed = false, csv = false;
 
     /** Parses the arguments (argument 0 is the program). Returns -1 when a command is to
         run; otherwise the exit code: 0 after --help or --version (printed on standard

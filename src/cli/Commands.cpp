@@ -6,6 +6,9 @@
 #include "device/FirmwareInstaller.h"
 #include "device/NotificationText.h"
 #include "device/PortChoice.h"
+#include "device/MacAddress.h"
+#include "device/RecordKeeper.h"
+#include "base/WaitClock.h"
 #include "device/Station.h"
 #include "cli/StationOutput.h"
 #include "remotefs/HostPaths.h"
@@ -75,10 +78,48 @@ bool Commands::connect()
         return false;
 
     if (connection.open (portName))
+    {
+        connectedPort = portName;
         return true;
+    }
 
     console.error ("Can't open the port " + portName);
     return false;
+}
+
+std::unique_ptr<RecordStore> Commands::openRecords()
+{
+    juce::String error;
+    auto store = RecordStore::open (localText (options.records), error);
+
+    if (store == nullptr)
+        console.error ("Can't keep the devices' records: " + error);
+
+    return store;
+}
+
+bool Commands::keepRecord (RecordStore& store, const juce::String& jobName, const JobStep& step,
+                           const juce::String& macAddress, const juce::String& error, const juce::String& imagePath)
+{
+    const auto port = PortChoice::describe (connectedPort);
+    DeviceReport report;
+    report.slot = port.slot;
+    report.port = port.portName;
+    report.usbSerial = port.usbSerial;
+    report.macAddress = macAddress;
+    report.steps.add (step);
+    report.finished = true;
+    report.passed = step.passed;
+    report.error = step.passed ? juce::String() : (Platform::wasInterrupted() ? "interrupted" : error);
+    report.startTime = startTime;
+    report.seconds = step.seconds;
+
+    RecordKeeper keeper (store, USB_CLI_VERSION);
+
+    if (imagePath.isNotEmpty())
+        keeper.setImage (imagePath);
+
+    return keeper.keep (report, jobName, options.verify);
 }
 
 int Commands::outcome (bool succeeded) const
@@ -361,6 +402,11 @@ int Commands::update()
         return exitFailed;
     }
 
+    const auto records = openRecords();
+
+    if (records == nullptr)
+        return exitFailed;
+
     if (! connect())
         return exitNoPort;
 
@@ -377,10 +423,16 @@ int Commands::update()
     else if (result == FirmwareInstaller::Result::updated)
         logLine ("Firmware update completed");
 
-    const bool succeeded = result == FirmwareInstaller::Result::updated
+    const bool installed = result == FirmwareInstaller::Result::updated
                         || result == FirmwareInstaller::Result::alreadyInstalled;
+    const auto detail = result == FirmwareInstaller::Result::alreadyInstalled ? "skipped" : "installed";
+    const bool succeeded = keepRecord (*records, "update", { "update", installed && ! Platform::wasInterrupted(),
+                                                             progress.getSeconds(), installed ? detail : "" },
+                                       {}, installed ? juce::String() : "the firmware was not installed",
+                                       image.getFullPathName())
+                        && installed;
 
-    if (succeeded)
+    if (installed)
         logLine ("Closing Port.");
 
     if (console.isJson())
@@ -402,20 +454,29 @@ int Commands::update()
 int Commands::getMac()
 {
     const auto local = resolveLocalPath (localOperand (0));
+    const auto records = openRecords();
+
+    if (records == nullptr)
+        return exitFailed;
 
     if (! connect())
         return exitNoPort;
 
     ProgressLine progress (console);
-    bool succeeded = false;
+    bool copied = false;
 
     {
         ScopedProgress scoped (transfer, progress);
-        succeeded = FirmwareInstaller (transfer).readMacFile (local.getFullPathName());
+        copied = FirmwareInstaller (transfer).readMacFile (local.getFullPathName());
     }
 
-    if (succeeded)
+    if (copied)
         logLine ("Mac file stored to:  " + local.getFullPathName());
+
+    const auto succeeded = keepRecord (*records, "getmac", { "getmac", copied && ! Platform::wasInterrupted(), progress.getSeconds(), {} },
+                                       copied ? MacAddress::find (local.loadFileAsString()) : juce::String(),
+                                       copied ? juce::String() : "the MAC-address file couldn't be read", {})
+                        && copied;
 
     printSummary (FirmwareInstaller::macAddressFilePath, local.getFullPathName(),
                   succeeded ? local.getSize() : 0, progress, succeeded);
@@ -455,9 +516,22 @@ int Commands::station()
                            DeviceText::decode (reinterpret_cast<const juce::uint8*> (remote.data()), remote.size()) });
     }
 
-    // Everything on the host is checked before any device is touched.
+    // Everything on the host, the records' store included, is checked before any device
+    // is touched.
     if (! job.check())
         return exitFailed;
+
+    const auto records = openRecords();
+
+    if (records == nullptr)
+        return exitFailed;
+
+    RecordKeeper keeper (*records, USB_CLI_VERSION);
+
+    if (job.imagePath.isNotEmpty())
+        keeper.setImage (job.imagePath);
+
+    logLine ("Keeping the devices' records in " + records->describe());
 
     juce::StringArray portFilter;
 
@@ -466,7 +540,7 @@ int Commands::station()
             portFilter.add (localText (port));
 
     StationOutput output (console, localText (options.junitFile));
-    Station station (job, output);
+    Station station (job, output, &keeper);
 
     if (options.continuous)
     {
@@ -498,6 +572,120 @@ int Commands::station()
     output.redraw();
     output.printSummary();
     return station.getFailedCount() == 0 && output.reportWritten() ? exitSuccess : exitFailed;
+}
+
+int Commands::history()
+{
+    RecordStore::Query query;
+    query.macAddress = localText (options.historyMac);
+    query.failedOnly = options.historyFailed;
+
+    if (! options.historySince.empty())
+    {
+        query.since = juce::Time::fromISO8601 (localText (options.historySince));
+
+        if (query.since == juce::Time())
+        {
+            console.error ("Not a date: " + localText (options.historySince) + " (use 2026-12-01 or ISO 8601)");
+            return exitUsage;
+        }
+    }
+
+    const auto records = openRecords();
+
+    if (records == nullptr)
+        return exitFailed;
+
+    juce::String error;
+    const auto found = records->find (query, error);
+
+    if (error.isNotEmpty())
+    {
+        console.error ("Can't read the records: " + error);
+        return exitFailed;
+    }
+
+    const auto time = [] (const DeviceRecord& record) { return record.time.toISO8601 (true).toStdString(); };
+    const auto text = [] (const juce::String& s) { return Console::displayText (s); };
+    const auto stepsOf = [] (const DeviceRecord& record)
+    {
+        juce::StringArray steps;
+
+        for (const auto& step : record.steps)
+            steps.add (step.name + (step.passed ? " ok " : " failed ") + juce::String (step.seconds, 2) + " s"
+                       + (step.detail.isNotEmpty() ? " (" + step.detail + ")" : juce::String()));
+
+        return steps.joinIntoString ("; ");
+    };
+
+    if (options.csv)
+        console.printLine ("time,result,job,host,user,tool_version,slot,port,usb_serial,family_id,device_id,"
+                           "protocol_version,firmware_version,first_text,second_text,mac,image,image_size,"
+                           "image_sha256,verified,steps,error");
+
+    for (const auto& record : found)
+    {
+        const auto result = record.passed ? "passed" : "failed";
+
+        if (console.isJson())
+        {
+            Json steps = Json::array();
+
+            for (const auto& step : record.steps)
+                steps.push_back (Json { { "name", text (step.name) }, { "ok", step.passed },
+                                        { "seconds", std::round (step.seconds * 1000.0) / 1000.0 },
+                                        { "detail", step.detail.toStdString() } });
+
+            Json object { { "time", time (record) }, { "result", result }, { "job", record.job.toStdString() },
+                          { "host", text (record.host) }, { "user", text (record.user) },
+                          { "toolVersion", record.toolVersion.toStdString() },
+                          { "slot", text (record.slot) }, { "port", text (record.port) },
+                          { "usbSerial", text (record.usbSerial) } };
+
+            if (record.identified)
+                object["identity"] = Json { { "familyId", record.familyId }, { "deviceId", record.deviceId },
+                                            { "protocolVersion", record.protocolVersion },
+                                            { "firmwareVersion", record.firmwareVersion },
+                                            { "firstText", text (record.firstText) },
+                                            { "secondText", text (record.secondText) } };
+
+            object["mac"] = record.macAddress.toStdString();
+            object["image"] = Json { { "name", text (record.imageName) }, { "size", record.imageSize },
+                                     { "sha256", record.imageSha256.toStdString() } };
+            object["verified"] = record.verified;
+            object["steps"] = steps;
+            object["error"] = text (record.error);
+            console.printJson (object);
+        }
+        else if (options.csv)
+        {
+            juce::StringArray fields { time (record), result, record.job, record.host, record.user, record.toolVersion,
+                                       record.slot, record.port, record.usbSerial,
+                                       record.identified ? juce::String (record.familyId) : juce::String(),
+                                       record.identified ? juce::String (record.deviceId) : juce::String(),
+                                       record.identified ? juce::String (record.protocolVersion) : juce::String(),
+                                       record.identified ? juce::String (record.firmwareVersion) : juce::String(),
+                                       record.firstText, record.secondText, record.macAddress, record.imageName,
+                                       record.imageName.isNotEmpty() ? juce::String (record.imageSize) : juce::String(),
+                                       record.imageSha256, record.verified ? "yes" : "no", stepsOf (record), record.error };
+
+            // RFC 4180: every field quoted, quotes doubled.
+            for (auto& field : fields)
+                field = "\"" + DeviceText::toDisplay (field).replace ("\"", "\"\"") + "\"";
+
+            console.printLine (fields.joinIntoString (",").toStdString());
+        }
+        else
+        {
+            console.printLine ((juce::String (time (record)) + "  " + result + "  " + record.job.paddedRight (' ', 7) + " "
+                                + record.slot + "  " + (record.macAddress.isNotEmpty() ? record.macAddress : "-")
+                                + (record.imageName.isNotEmpty() ? "  " + record.imageName : juce::String())
+                                + (record.verified ? "  verified" : "")
+                                + (record.error.isNotEmpty() ? "  " + record.error : juce::String())).toStdString());
+        }
+    }
+
+    return exitSuccess;
 }
 
 //==============================================================================

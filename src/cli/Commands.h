@@ -2,6 +2,7 @@
 
 #include "cli/CliOptions.h"
 #include "device/DeviceConnection.h"
+#include "device/RecordStore.h"
 #include "remotefs/FileTransfer.h"
 
 #include <functional>
@@ -38,6 +39,7 @@ public:
     int getMac();
     int watch();
     int station();
+    int history();
     int doctor();
 
 private:
@@ -49,6 +51,14 @@ private:
 
     /** connect, then the device's identification: exitSuccess, exitNoPort or exitFailed. */
     int connectAndIdentify (DeviceIdentity& identity);
+
+    /** The store for the devices' records (--records); nullptr, with the reason shown,
+        when it can't be opened. */
+    std::unique_ptr<RecordStore> openRecords();
+
+    /** Appends the record of a one-device job (update, getmac) to an open store. */
+    bool keepRecord (RecordStore& store, const juce::String& jobName, const JobStep& step,
+                     const juce::String& macAddress, const juce::String& error, const juce::String& imagePath);
 
     /** The exit code of a device operation's result, 1 after Ctrl-C whatever it was. */
     int outcome (bool succeeded) const;
@@ -73,6 +83,8 @@ private:
     DeviceConnection connection { client };
     FileTransfer transfer { client };
     bool printNotifications = false;
+    juce::String connectedPort;
+    const juce::Time startTime { juce::Time::getCurrentTime() };
 
     JUCE_DECLARE_NON_COPYABLE (Commands)
 };

@@ -2,6 +2,7 @@
 #include "device/DeviceConnection.h"
 #include "device/FirmwareInstaller.h"
 #include "device/MacAddress.h"
+#include "device/RecordKeeper.h"
 #include "device/NotificationText.h"
 #include "remotefs/FileTransfer.h"
 #include "remotefs/HostPaths.h"
@@ -25,6 +26,7 @@ public:
         transfer.setTransferProgress (this);
         report.slot = job.port.slot;
         report.port = job.port.portName;
+        report.usbSerial = job.port.usbSerial;
         report.startTime = juce::Time::getCurrentTime();
     }
 
@@ -198,8 +200,8 @@ juce::String installError (FirmwareInstaller::Result result)
 } // namespace
 
 DeviceJob::DeviceJob (const StationJob& j, const AvailablePort& p, DeviceJobListener& l,
-                      const std::atomic<bool>& stop)
-    : job (j), port (p), listener (l), stopRequested (stop)
+                      const std::atomic<bool>& stop, RecordKeeper* k)
+    : job (j), port (p), listener (l), stopRequested (stop), keeper (k)
 {
 }
 
@@ -211,6 +213,13 @@ DeviceReport DeviceJob::run()
     {
         Steps steps (*this);
         report = runSteps (steps);
+    }
+
+    // A device counts as done only once its record is kept.
+    if (keeper != nullptr && ! keeper->keep (report, "station", job.verify) && report.passed)
+    {
+        report.passed = false;
+        report.error = "its record couldn't be kept";
     }
 
     // The port is closed by now: the slot is free for whatever comes next.

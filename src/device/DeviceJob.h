@@ -6,10 +6,13 @@
 
 #include <atomic>
 
+class RecordKeeper;
+
 /** What became of one device's job: where it was, who it was, each step. */
 struct DeviceReport
 {
     juce::String slot, port;
+    juce::String usbSerial;             ///< where the host reports one
     juce::String macAddress;            ///< "00-1A-2B-3C-4D-5E" once read
     bool identified = false;
     DeviceIdentity identity;
@@ -56,9 +59,10 @@ class DeviceJob
 {
 public:
     DeviceJob (const StationJob& job, const AvailablePort& port, DeviceJobListener& listener,
-               const std::atomic<bool>& stopRequested);
+               const std::atomic<bool>& stopRequested, RecordKeeper* keeper = nullptr);
 
-    /** Runs every step until one fails; the report says how it went. */
+    /** Runs every step until one fails, then appends the job's record (a device whose
+        record couldn't be kept doesn't pass); the report says how it went. */
     DeviceReport run();
 
 private:
@@ -69,4 +73,5 @@ private:
     const AvailablePort port;
     DeviceJobListener& listener;
     const std::atomic<bool>& stopRequested;
+    RecordKeeper* const keeper;
 };

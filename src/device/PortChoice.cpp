@@ -29,6 +29,15 @@ juce::Array<AvailablePort> PortChoice::listPorts (bool logIgnored)
     return findPorts (true, logIgnored);
 }
 
+AvailablePort PortChoice::describe (const juce::String& portName)
+{
+    for (const auto& port : findPorts (true, false))
+        if (port.portName == portName)
+            return port;
+
+    return { portName, portName, portName, {} };
+}
+
 juce::String PortChoice::choose (const juce::String& requested, juce::StringArray& problem)
 {
     const auto ports = findPorts (false);

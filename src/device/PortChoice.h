@@ -22,6 +22,10 @@ namespace PortChoice
         logIgnored the ports of other devices go unmentioned. */
     juce::Array<AvailablePort> listPorts (bool logIgnored = true);
 
+    /** The port as listPorts gives it (its slot and USB serial number), or with its own
+        name as slot when it isn't listed. */
+    AvailablePort describe (const juce::String& portName);
+
     /** The port to open; empty when there is none to choose, and then problem holds the
         lines that say why (and, for several, which there are). */
     juce::String choose (const juce::String& requested, juce::StringArray& problem);

@@ -18,7 +18,7 @@ public:
 
     void run() override
     {
-        const auto report = DeviceJob (station.job, port, station.listener, station.stopRequested).run();
+        const auto report = DeviceJob (station.job, port, station.listener, station.stopRequested, station.keeper).run();
         ++(report.passed ? station.passed : station.failed);
     }
 
@@ -27,8 +27,8 @@ public:
 };
 
 //==============================================================================
-Station::Station (const StationJob& j, DeviceJobListener& l)
-    : juce::Thread ("StationWatch"), job (j), listener (l)
+Station::Station (const StationJob& j, DeviceJobListener& l, RecordKeeper* k)
+    : juce::Thread ("StationWatch"), job (j), listener (l), keeper (k)
 {
 }
 

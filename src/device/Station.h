@@ -12,8 +12,9 @@
 class Station : private juce::Thread
 {
 public:
-    /** The job (checked by the caller) and its listener must outlive the station. */
-    Station (const StationJob& job, DeviceJobListener& listener);
+    /** The job (checked by the caller), its listener and the keeper of the devices' records
+        (nullptr: none) must outlive the station. */
+    Station (const StationJob& job, DeviceJobListener& listener, RecordKeeper* keeper = nullptr);
 
     /** Stops as stop() does and waits for every job to end. */
     ~Station() override;
@@ -54,6 +55,7 @@ private:
 
     const StationJob& job;
     DeviceJobListener& listener;
+    RecordKeeper* const keeper;
     std::atomic<bool> stopRequested { false };
     std::atomic<int> passed { 0 }, failed { 0 };
     juce::StringArray filter;

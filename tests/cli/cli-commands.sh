@@ -6,6 +6,7 @@ set -u
 CLI=$1
 SIMULATOR=$2
 work=$(mktemp -d /tmp/usb-file-utility-cli.XXXXXX)
+export XDG_DATA_HOME=$work/data   # the devices' records stay in this run
 declare -A simulator_pids=()
 
 stop_simulator() {   # NAME

@@ -7,6 +7,7 @@ set -u
 CLI=$1
 SIMULATOR=$2
 work=$(mktemp -d /tmp/usb-file-utility-safety.XXXXXX)
+export XDG_DATA_HOME=$work/data   # the devices' records stay in this run
 chmod 755 "$work"   # the unprivileged user below reads the port link and the local files
 device=$work/device/mnt/nandfs
 mkdir -p "$device"

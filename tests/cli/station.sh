@@ -9,6 +9,8 @@ SIMULATOR=$2
 work=$(mktemp -d /tmp/usb-file-utility-station.XXXXXX)
 declare -A simulator_pids=()
 station_pid=
+# The devices' records go to this run's own default store.
+export XDG_DATA_HOME=$work/data
 
 . "$(dirname "$0")/../../scripts/lib/checks.sh"
 
@@ -75,6 +77,24 @@ check "the JUnit report: three devices, one failure" grep -q 'tests="3" failures
 check "  naming the failing slot" \
     sh -c "grep -A4 'classname=\"station.$work/dev3/port\"' '$work/junit.xml' | grep -q '<failure'"
 check "the MAC files, and nothing else, are in the folder" test "$(ls -A "$work/macs" | wc -l)" -eq 3
+"$CLI" history --json > "$work/history"
+check "a record of each device" python3 - "$work/history" "$work" "$(sha256sum < "$work/image.bin" | cut -d' ' -f1)" <<'PY'
+import json, sys
+records = {r["slot"]: r for r in map(json.loads, open(sys.argv[1]))}
+work, digest = sys.argv[2], sys.argv[3]
+assert len(records) == 3, records.keys()
+for n in (1, 2, 3):
+    r = records[f"{work}/dev{n}/port"]
+    assert r["job"] == "station" and r["mac"] == f"00-1A-2B-3C-4D-0{n}", r
+    assert r["image"] == {"name": "image.bin", "size": 3 * 8169 + 100, "sha256": digest}, r
+    assert r["identity"]["secondText"] == "serial 00000001" and r["user"] and r["host"], r
+    assert [s["name"] for s in r["steps"]] == ["open", "identify", "getmac", "put /mnt/nandfs/usr/config.bin", "update"], r
+    assert r["result"] == ("failed" if n == 3 else "passed"), r
+assert records[f"{work}/dev3/port"]["error"] == "update: the image did not arrive whole"
+PY
+"$CLI" history --mac 00:1a:2b:3c:4d:02 > "$work/history"
+check "history --mac finds that device's record alone" \
+    test "$(wc -l < "$work/history")" -eq 1 -a "$(grep -c "00-1A-2B-3C-4D-02" "$work/history")" -eq 1
 for n in 1 2 3; do stop_device "dev$n"; done
 
 echo "a device that stops answering mid-job"
@@ -87,6 +107,29 @@ check "the other device passed" test "$(events passed dev2)" -eq 1
 check "  before the silent one failed" \
     test "$(grep -n '"event":"passed"' "$work/out" | cut -d: -f1)" -lt "$(grep -n '"event":"failed"' "$work/out" | cut -d: -f1)"
 check "the silent device got no trigger" test ! -e "$(device_file dev1 KX9imageDone)"
+for n in 1 2; do stop_device "dev$n"; done
+
+echo "a records server that can't be reached"
+new_device dev1 1
+start_device dev1
+station dev1 -- --getmac "$work/macs" --records "postgresql://127.0.0.1:9/records?connect_timeout=2"
+check "exit code 1 (got $status)" test "$status" -eq 1
+check "  the reason is shown" grep -q "Can't keep the devices' records" "$work/err"
+check "  before any device was touched" test ! -s "$work/dev1/requests.log"
+stop_device dev1
+
+echo "a station killed mid-job"
+for n in 1 2; do new_device "dev$n" "$n"; done
+start_device dev1
+start_device dev2 --rule 'FileWriteRequest delay 500'
+USB_FILE_UTILITY_PORTS=$(ports_of dev1 dev2) "$CLI" station --image "$work/image.bin" --records "$work/killed.sqlite" \
+    --json > "$work/out" 2> "$work/err" &
+station_pid=$!
+for _ in $(seq 200); do [ "$(events passed dev1)" -ge 1 ] && break; sleep 0.05; done
+kill -KILL "$station_pid"; wait "$station_pid" 2>/dev/null; station_pid=
+check "the finished device's record is there" \
+    test "$("$CLI" history --records "$work/killed.sqlite" | grep -c "dev1/port")" -eq 1
+check "  and nothing of the other" test "$("$CLI" history --records "$work/killed.sqlite" | wc -l)" -eq 1
 for n in 1 2; do stop_device "dev$n"; done
 
 echo "watching: devices that come and go"

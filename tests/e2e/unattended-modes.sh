@@ -41,6 +41,13 @@ check "the trigger file exists" test -f "$device/KX9imageDone"
 check "the completion box was answered" test "$(cat "$session_dir/boxes")" -eq 1
 check "the port is closed at the end" log_has "Closing Port."
 check "the progress bar is gone when the box shows" test "$(bar_pixels "$session_dir/box.png")" -eq 0
+check "the job's record names the device and the image" python3 - "$session_dir/home/.local/share/usb-file-utility/records.sqlite" \
+    "$(sha256sum < "$image" | cut -d' ' -f1)" <<'PY'
+import sqlite3, sys
+rows = sqlite3.connect(sys.argv[1]).execute(
+    "SELECT job, passed, second_text, image_sha256, image_size FROM device_records ORDER BY time DESC").fetchall()
+assert rows[0] == ("auto", 1, "serial 00000001", sys.argv[2], 300000), rows
+PY
 [ -n "$screenshots" ] && mkdir -p "$screenshots" && cp "$session_dir/box.png" "$screenshots/auto-update.png" 2>/dev/null
 rm -f "$device/KX9image" "$device/KX9imageDone"
 
@@ -79,6 +86,12 @@ check "exit code -1" test "$app_status" -eq 255
 check "the failure is logged" log_has "Failed to read mac file"
 check "the warning box was answered" test "$(cat "$session_dir/boxes")" -eq 1
 check "no local file" test ! -e "$session_dir/mac2.txt"
+check "both getmac jobs are recorded, with the address read" python3 - "$session_dir/home/.local/share/usb-file-utility/records.sqlite" <<'PY'
+import sqlite3, sys
+rows = sqlite3.connect(sys.argv[1]).execute(
+    "SELECT passed, mac_address, error FROM device_records WHERE job = 'getmac' ORDER BY time").fetchall()
+assert rows == [(1, "00-11-22-33-44-55", ""), (0, "", "getmac: the MAC-address file couldn't be read")], rows
+PY
 
 # The slow scenarios: the device answers every written or read block late. Window
 # coordinates: the "File System" tab at 130,51 and the close button at 480,17.
