@@ -40,11 +40,17 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     app.add_flag ("--json", json, "results as JSON, one object per line");
     app.add_flag ("--quiet", quiet, "no progress line and no log on standard error");
     app.add_option ("--log", logFile, "also append the log to FILE")->type_name ("FILE");
+    app.add_option ("--timeout", timeoutSeconds, "wait up to SECONDS for each device answer (slow devices, big deletes)")
+       ->type_name ("SECONDS")
+       ->envname ("USB_FILE_UTILITY_TIMEOUT")
+       ->check (CLI::Range (0.001, 3600.0));
 
     // One callback per command: it names the member that runs it.
     const auto on = [this] (CLI::App* sub, int (Commands::*member)())
     {
         sub->callback ([this, sub, member] { command = sub->get_name(); run = member; });
+        sub->footer ("Global options, before or after the command: --port NAME, --json, --quiet, --log FILE,\n"
+                     "--timeout SECONDS (see usb-file-utility-cli --help)");
         return sub;
     };
 
@@ -57,6 +63,9 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     auto* get = on (app.add_subcommand ("get", "a device file (or with -r a folder tree) to the host"), &Commands::get);
     get->add_flag ("-r", recursive, "a whole folder tree");
     get->add_flag ("--verify", verify, "read each file a second time and compare");
+
+    auto* cat = on (app.add_subcommand ("cat", "device files, one after another, to standard output"), &Commands::cat);
+    cat->add_option ("REMOTE", catPaths, "device files")->required();
 
     auto* put = on (app.add_subcommand ("put", "a host file (or with -r a folder tree) to the device"), &Commands::put);
     put->add_flag ("-r", recursive, "a whole folder tree");
@@ -113,13 +122,13 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     // Each subcommand's operands, in order; only one subcommand is parsed.
     const std::vector<std::pair<CLI::App*, std::vector<std::pair<const char*, const char*>>>> operandsOf {
         { ls, { { "REMOTE", "device folder" } } },
-        { get, { { "REMOTE", "device file or folder" }, { "LOCAL", "host file or folder" } } },
-        { put, { { "LOCAL", "host file or folder" }, { "REMOTE", "device file or folder" } } },
+        { get, { { "REMOTE", "device file or folder" }, { "LOCAL", "host file or folder; - for standard output" } } },
+        { put, { { "LOCAL", "host file or folder; - for standard input" }, { "REMOTE", "device file or folder" } } },
         { rm, { { "REMOTE", "device entry" } } },
         { mkdir, { { "REMOTE", "device folder" } } },
         { mv, { { "FROM", "device entry" }, { "TO", "its new path" } } },
         { update, { { "IMAGE", "firmware image file" } } },
-        { getmac, { { "PATH", "host file" } } },
+        { getmac, { { "PATH", "host file; - prints the address" } } },
     };
 
     std::vector<std::string> first (operandsOf.size()), second (operandsOf.size());
@@ -166,6 +175,9 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
 
     operands.clear();
     const auto* chosen = app.get_subcommands().front();
+
+    if (chosen == cat)
+        operands = catPaths;
 
     for (size_t i = 0; i < operandsOf.size(); ++i)
     {

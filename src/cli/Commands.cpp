@@ -3,15 +3,16 @@
 #include "cli/Doctor.h"
 #include "cli/Platform.h"
 #include "cli/ProgressLine.h"
+#include "cli/StationOutput.h"
+#include "cli/TerminalText.h"
 #include "device/FirmwareInstaller.h"
+#include "device/MacAddress.h"
 #include "device/NotificationText.h"
 #include "device/PortChoice.h"
-#include "device/MacAddress.h"
 #include "device/RecordKeeper.h"
-#include "base/WaitClock.h"
 #include "device/Station.h"
-#include "cli/StationOutput.h"
 #include "remotefs/HostPaths.h"
+#include "remotefs/LocalFiles.h"
 #include "remotefs/LocalTargetResolver.h"
 #include "remotefs/RemoteListing.h"
 #include "base/DeviceText.h"
@@ -41,6 +42,7 @@ Commands::Commands (const CliOptions& o, Console& c)
     : options (o), console (c)
 {
     client.addListener (this);
+    client.setAnswerTimeout ((int) std::lround (options.timeoutSeconds * 1000.0));
     transfer.setVerify (options.verify);
 }
 
@@ -146,15 +148,39 @@ void Commands::printSummary (const juce::String& remote, const juce::String& loc
 //==============================================================================
 int Commands::ports()
 {
-    for (const auto& port : PortChoice::listPorts())
+    const auto ports = PortChoice::listPorts();
+
+    for (const auto& port : ports)
     {
         const auto& name = port.description;
         const auto& portName = port.portName;
+        // Where it is plugged in and its serial number, for the devices the host describes.
+        const auto location = port.slot != portName ? port.slot : juce::String();
 
         if (console.isJson())
-            console.printJson (Json { { "port", portName.toStdString() }, { "name", name.toStdString() } });
+        {
+            Json object { { "port", portName.toStdString() }, { "name", name.toStdString() } };
+
+            if (location.isNotEmpty())
+                object["location"] = location.toStdString();
+
+            if (port.usbSerial.isNotEmpty())
+                object["serial"] = port.usbSerial.toStdString();
+
+            console.printJson (object);
+        }
         else
-            console.printLine ((portName + (name != portName ? "\t" + name : juce::String())).toStdString());
+        {
+            console.printLine ((portName + (name != portName ? "\t" + name : juce::String())
+                                + (location.isNotEmpty() ? "\tat " + location : juce::String())
+                                + (port.usbSerial.isNotEmpty() ? "\tserial " + port.usbSerial : juce::String())).toStdString());
+        }
+    }
+
+    if (ports.isEmpty())
+    {
+        console.error ("No device port found: attach the device, or name the port in USB_FILE_UTILITY_PORTS");
+        return exitNoPort;
     }
 
     return exitSuccess;
@@ -282,6 +308,16 @@ int Commands::get()
 
         bytes = progress.getBytesCopied();
     }
+    else if (localOperand (1) == "-")
+    {
+        // Standard output, as it comes; the summary names it "-".
+        juce::String error;
+        const auto output = LocalFiles::openStream ({}, error);
+        succeeded = transfer.getFileToStream (remote, *output, "standard output") == 0;
+        bytes = succeeded ? progress.getBytesCopied() : 0;
+        printSummary (remote, "-", bytes, progress, succeeded);
+        return outcome (succeeded);
+    }
     else
     {
         if (local.isDirectory())
@@ -305,9 +341,39 @@ int Commands::get()
     return outcome (succeeded);
 }
 
+int Commands::cat()
+{
+    if (! connect())
+        return exitNoPort;
+
+    juce::String error;
+    const auto output = LocalFiles::openStream ({}, error);
+    bool succeeded = true;
+
+    for (size_t i = 0; i < options.operands.size() && ! Platform::wasInterrupted(); ++i)
+        succeeded = transfer.getFileToStream (deviceOperand (i), *output, "standard output") == 0 && succeeded;
+
+    return outcome (succeeded);
+}
+
 int Commands::put()
 {
-    const auto local = resolveLocalPath (localOperand (0));
+    // Standard input is taken whole first: an upload needs its size before it starts.
+    std::unique_ptr<juce::TemporaryFile> fromInput;
+
+    if (localOperand (0) == "-")
+    {
+        fromInput = std::make_unique<juce::TemporaryFile> (".upload");
+        juce::FileOutputStream spool (fromInput->getFile());
+
+        if (options.recursive || ! spool.openedOk() || ! Platform::copyStandardInput (spool) || (spool.flush(), spool.getStatus().failed()))
+        {
+            console.error (options.recursive ? "put -r takes a folder, not standard input" : "Can't take standard input");
+            return exitFailed;
+        }
+    }
+
+    const auto local = fromInput != nullptr ? fromInput->getFile() : resolveLocalPath (localOperand (0));
     auto remote = deviceOperand (1);
 
     if (options.recursive ? ! local.isDirectory() : ! local.existsAsFile())
@@ -319,9 +385,17 @@ int Commands::put()
     if (! connect())
         return exitNoPort;
 
-    // Like cp: into an existing device folder under the host name.
+    // Like cp: into an existing device folder under the host name (standard input has none).
     if (files().kindOf (remote) == RemoteFileSystem::EntryKind::folder)
+    {
+        if (fromInput != nullptr)
+        {
+            console.error (DeviceText::toDisplay (remote) + " is a folder: name the device file for standard input");
+            return exitFailed;
+        }
+
         remote = joinRemotePath (normaliseRemoteFolder (remote), local.getFileName());
+    }
 
     // Every file counts once the device has reported its full size (FileTransfer checks).
     ProgressLine progress (console);
@@ -329,7 +403,8 @@ int Commands::put()
     const bool succeeded = (options.recursive ? transfer.sendFolder (local.getFullPathName(), remote)
                                               : transfer.sendFile (local.getFullPathName(), remote)) == 0;
 
-    printSummary (remote, local.getFullPathName(), progress.getBytesCopied(), progress, succeeded);
+    printSummary (remote, fromInput != nullptr ? juce::String ("-") : local.getFullPathName(), progress.getBytesCopied(),
+                  progress, succeeded);
     return outcome (succeeded);
 }
 
@@ -453,7 +528,10 @@ int Commands::update()
 
 int Commands::getMac()
 {
-    const auto local = resolveLocalPath (localOperand (0));
+    // "-": the address is printed rather than stored.
+    const bool toOutput = localOperand (0) == "-";
+    const juce::TemporaryFile fetched (".txt");
+    const auto local = toOutput ? fetched.getFile() : resolveLocalPath (localOperand (0));
     const auto records = openRecords();
 
     if (records == nullptr)
@@ -470,7 +548,9 @@ int Commands::getMac()
         copied = FirmwareInstaller (transfer).readMacFile (local.getFullPathName());
     }
 
-    if (copied)
+    if (copied && toOutput)
+        console.printLine (TerminalText::rawBytes (local.loadFileAsString().trim()));
+    else if (copied)
         logLine ("Mac file stored to:  " + local.getFullPathName());
 
     const auto succeeded = keepRecord (*records, "getmac", { "getmac", copied && ! Platform::wasInterrupted(), progress.getSeconds(), {} },
@@ -478,8 +558,9 @@ int Commands::getMac()
                                        copied ? juce::String() : "the MAC-address file couldn't be read", {})
                         && copied;
 
-    printSummary (FirmwareInstaller::macAddressFilePath, local.getFullPathName(),
-                  succeeded ? local.getSize() : 0, progress, succeeded);
+    if (! toOutput)
+        printSummary (FirmwareInstaller::macAddressFilePath, local.getFullPathName(),
+                      succeeded ? local.getSize() : 0, progress, succeeded);
     return outcome (succeeded);
 }
 
@@ -495,8 +576,17 @@ int Commands::watch()
 
     logLine (DeviceConnection::describe (identity)[0]);
 
+    // Until Ctrl-C, or until the device's port has gone (unplugged).
     while (! Platform::wasInterrupted())
+    {
+        if (! PortChoice::isThere (connectedPort))
+        {
+            console.error ("The device has gone: " + connectedPort + " is no longer there");
+            return exitFailed;
+        }
+
         juce::Thread::sleep (50);
+    }
 
     return exitSuccess;
 }
@@ -507,6 +597,7 @@ int Commands::station()
     job.imagePath = localText (options.image);
     job.macFolder = localText (options.macFolder);
     job.verify = options.verify;
+    job.answerTimeoutMs = (int) std::lround (options.timeoutSeconds * 1000.0);
 
     for (const auto& upload : options.uploads)
     {

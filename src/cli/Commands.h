@@ -31,6 +31,7 @@ public:
     int identify();
     int list();
     int get();
+    int cat();
     int put();
     int remove();
     int makeFolder();

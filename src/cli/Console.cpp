@@ -39,6 +39,7 @@ void Console::log (juce::String text)
 {
     const juce::ScopedLock sl (lock);
     writeToLogFile (text);
+    lastProblem = text;
 
     if (quiet)
         return;
@@ -55,6 +56,8 @@ void Console::error (const juce::String& text)
 {
     const juce::ScopedLock sl (lock);
     writeToLogFile (text);
+    lastProblem = text;
+    errorShown = true;
     const auto saved = progressLine;
     writeProgress ({});
     const auto bytes = TerminalText::rawBytes (text);
@@ -86,15 +89,49 @@ std::string Console::displayText (const juce::String& text)
 void Console::printLine (const std::string& line)
 {
     const juce::ScopedLock sl (lock);
-    std::fwrite (line.data(), 1, line.size(), stdout);
-    std::fputc ('\n', stdout);
-    std::fflush (stdout);
+    const bool written = std::fwrite (line.data(), 1, line.size(), stdout) == line.size()
+                      && std::fputc ('\n', stdout) != EOF
+                      && std::fflush (stdout) == 0;
+    outputFailed = outputFailed || ! written;
 }
 
-void Console::printJson (const nlohmann::ordered_json& object)
+void Console::printJson (nlohmann::ordered_json object)
 {
+    if (object.contains ("ok") && object["ok"] == false)
+    {
+        const juce::ScopedLock sl (lock);
+        failureReported = true;
+
+        if (! object.contains ("error"))
+            object["error"] = displayText (lastProblem.isNotEmpty() ? lastProblem : juce::String ("failed"));
+    }
+
     // Texts that aren't UTF-8 can't be in JSON: their bad bytes become U+FFFD.
     printLine (object.dump (-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+}
+
+int Console::finish (int exitCode, const std::string& command, bool reportsItsOwnFailures)
+{
+    if (outputFailed && exitCode == 0)
+    {
+        error ("Can't write to standard output");
+        exitCode = 1;
+    }
+
+    if (exitCode == 0 || reportsItsOwnFailures)
+        return exitCode;
+
+    if (json && ! failureReported)
+        printJson (nlohmann::ordered_json { { "command", command }, { "ok", false } });
+
+    if (quiet && ! errorShown && lastProblem.isNotEmpty())
+    {
+        const juce::ScopedLock sl (lock);
+        const auto bytes = TerminalText::rawBytes (lastProblem);
+        std::fprintf (stderr, "usb-file-utility-cli: %s\n", (stderrIsTerminal ? TerminalText::escapeControls (bytes) : bytes).c_str());
+    }
+
+    return exitCode;
 }
 
 void Console::setProgressLine (const std::string& line)

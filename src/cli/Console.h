@@ -41,7 +41,16 @@ public:
     static std::string displayText (const juce::String& text);
 
     void printLine (const std::string& line);
-    void printJson (const nlohmann::ordered_json& object);
+
+    /** A result object; one that says "ok": false gets the last problem as its "error"
+        when it has none. */
+    void printJson (nlohmann::ordered_json object);
+
+    /** The run's end: a failure that no result has reported yet is reported once (with
+        --json as {"command":…,"ok":false,"error":…}; with --quiet as the final error line
+        on standard error), and a failed write to standard output fails the run. Returns
+        the exit code to end with. */
+    int finish (int exitCode, const std::string& command, bool reportsItsOwnFailures);
 
     /** Replaces the progress line (shown only when showsProgress()); it may be a block of
         several lines, separated by '\n', each shorter than the terminal is wide. */
@@ -55,5 +64,7 @@ private:
     const bool json, quiet, stdoutIsTerminal, stderrIsTerminal, progressWanted;
     juce::CriticalSection lock;
     std::string progressLine;
+    juce::String lastProblem;       ///< the last log line or error: why a run failed
+    bool failureReported = false, errorShown = false, outputFailed = false;
     std::unique_ptr<juce::FileOutputStream> logFile;
 };

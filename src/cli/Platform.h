@@ -18,6 +18,9 @@ namespace Platform
 
     bool isTerminal (std::FILE* stream);
 
+    /** Copies standard input, as bytes, to the end; false when reading or writing failed. */
+    bool copyStandardInput (juce::OutputStream& out);
+
     /** The first Ctrl-C (or termination request) sets the flag that wasInterrupted reports;
         a second one ends the process at once. */
     void catchInterrupts();

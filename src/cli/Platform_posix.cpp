@@ -1,6 +1,7 @@
 #include "cli/Platform.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
@@ -37,4 +38,23 @@ void Platform::catchInterrupts()
 bool Platform::wasInterrupted() noexcept
 {
     return interrupted.load();
+}
+
+bool Platform::copyStandardInput (juce::OutputStream& out)
+{
+    char buffer[65536];
+
+    for (;;)
+    {
+        const auto got = ::read (STDIN_FILENO, buffer, sizeof (buffer));
+
+        if (got < 0 && errno == EINTR)
+            continue;
+
+        if (got <= 0)
+            return got == 0;
+
+        if (! out.write (buffer, (size_t) got))
+            return false;
+    }
 }

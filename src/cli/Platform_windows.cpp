@@ -63,3 +63,23 @@ bool Platform::wasInterrupted() noexcept
 {
     return interrupted.load();
 }
+
+bool Platform::copyStandardInput (juce::OutputStream& out)
+{
+    const auto input = GetStdHandle (STD_INPUT_HANDLE);
+    char buffer[65536];
+
+    for (;;)
+    {
+        DWORD got = 0;
+
+        if (! ReadFile (input, buffer, sizeof (buffer), &got, nullptr))
+            return GetLastError() == ERROR_BROKEN_PIPE;   // the writer has closed its end
+
+        if (got == 0)
+            return true;
+
+        if (! out.write (buffer, got))
+            return false;
+    }
+}

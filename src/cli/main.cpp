@@ -29,6 +29,8 @@ int main (int argc, char** argv)
         result = (commands.*options.run)();
     }
 
+    // The station's events are its whole report; every other command reports a failure once.
+    result = console.finish (result, options.command, options.command == "station");
     ILogger::uninstall (&console);
     return result;
 }

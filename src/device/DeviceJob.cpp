@@ -23,6 +23,7 @@ public:
         client.setLogContext (job.port.slot);
         client.addListener (this);
         transfer.setVerify (job.job.verify);
+        client.setAnswerTimeout (job.job.answerTimeoutMs);
         transfer.setTransferProgress (this);
         report.slot = job.port.slot;
         report.port = job.port.portName;

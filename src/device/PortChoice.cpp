@@ -14,6 +14,11 @@ juce::Array<AvailablePort> findPorts (bool withSlots, bool logIgnored = true)
     for (int i = 0; i < ports.size(); ++i)
     {
         const auto portName = ports.getAllValues()[i];
+
+        // A named path that isn't there (a device link that has gone) is no port.
+        if (! PortChoice::isThere (portName))
+            continue;
+
         const auto found = details.find (portName);
         const auto detail = found != details.end() ? found->second : PortDetails();
         available.add ({ portName, ports.getAllKeys()[i], detail.location.isNotEmpty() ? detail.location : portName,
@@ -23,6 +28,11 @@ juce::Array<AvailablePort> findPorts (bool withSlots, bool logIgnored = true)
     return available;
 }
 } // namespace
+
+bool PortChoice::isThere (const juce::String& portName)
+{
+    return ! juce::File::isAbsolutePath (portName) || juce::File (portName).exists();
+}
 
 juce::Array<AvailablePort> PortChoice::listPorts (bool logIgnored)
 {
@@ -46,6 +56,11 @@ juce::String PortChoice::choose (const juce::String& requested, juce::StringArra
     {
         for (const auto& port : ports)
             if (port.description.equalsIgnoreCase (requested) || port.portName.equalsIgnoreCase (requested))
+                return port.portName;
+
+        // A USB serial number names the same unit wherever it is plugged in.
+        for (const auto& port : findPorts (true, false))
+            if (port.usbSerial.isNotEmpty() && port.usbSerial == requested)
                 return port.portName;
 
         return requested;

@@ -14,13 +14,17 @@ struct AvailablePort
 };
 
 /** Which port to open. A requested name may be a discovered device's name, one of the
-    listed port names, or any port path, used as it is. Without one, the only port there
+    listed port names, a discovered device's USB serial number, or any port path, used as
+    it is. Without one, the only port there
     is is taken; none or several is an error. */
 namespace PortChoice
 {
-    /** Discovered devices first, then the ports named in USB_FILE_UTILITY_PORTS. Without
-        logIgnored the ports of other devices go unmentioned. */
+    /** Discovered devices first, then the ports named in USB_FILE_UTILITY_PORTS (a path
+        only when it exists). Without logIgnored the ports of other devices go unmentioned. */
     juce::Array<AvailablePort> listPorts (bool logIgnored = true);
+
+    /** False for a port path that doesn't exist; other names (COM7) can't be told. */
+    bool isThere (const juce::String& portName);
 
     /** The port as listPorts gives it (its slot and USB serial number), or with its own
         name as slot when it isn't listed. */

@@ -152,17 +152,7 @@ void Station::lookForDevices (bool logIgnored)
 
 juce::Array<AvailablePort> Station::presentPorts (const juce::StringArray& portFilter, bool logIgnored)
 {
-    // A listed path that isn't there (a device link that has gone) is no port.
-    const auto isThere = [] (const juce::String& portName)
-    {
-        return ! juce::File::isAbsolutePath (portName) || juce::File (portName).exists();
-    };
-
-    juce::Array<AvailablePort> present;
-
-    for (const auto& port : PortChoice::listPorts (logIgnored))
-        if (isThere (port.portName))
-            present.add (port);
+    const auto present = PortChoice::listPorts (logIgnored);
 
     if (portFilter.isEmpty())
         return present;
@@ -179,7 +169,7 @@ juce::Array<AvailablePort> Station::presentPorts (const juce::StringArray& portF
 
         if (named != present.end())
             chosen.addIfNotAlreadyThere (*named);
-        else if (isThere (wanted))
+        else if (PortChoice::isThere (wanted))
             chosen.add ({ wanted, wanted, wanted, {} });
     }
 

@@ -17,6 +17,7 @@ struct StationJob
     juce::String macFolder;          ///< empty: no MAC-address step
     juce::Array<Upload> uploads;
     bool verify = false;             ///< read every upload back before it counts
+    int answerTimeoutMs = 0;         ///< how long each answer is waited for; 0: each request's own
 
     /** Checks the host side once, before any device is touched: the image is a readable file
         that isn't empty, each upload's source is there, the MAC folder is there (it is made

@@ -139,6 +139,9 @@ std::unique_ptr<VeltraneClientResponse> VeltraneClient::receiveResponse (Veltran
 
 std::unique_ptr<VeltraneClientResponse> VeltraneClient::sendRequestAndWait (VeltraneClientRequest& request, int timeoutMs)
 {
+    if (const auto chosen = answerTimeoutMs.load(); chosen > 0)
+        timeoutMs = chosen;
+
     // Before this request's own lines, so that the log tells what came unasked.
     reportDiscardedFrames (true);
 

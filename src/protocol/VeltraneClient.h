@@ -65,6 +65,10 @@ public:
         wait goes on. */
     std::unique_ptr<VeltraneClientResponse> sendRequestAndWait (VeltraneClientRequest& request, int timeoutMs);
 
+    /** How long every answer is waited for from now on, in place of each request's own
+        time (for a slow device, or a delete that takes long); 0 goes back to those. */
+    void setAnswerTimeout (int milliseconds) noexcept     { answerTimeoutMs = juce::jmax (0, milliseconds); }
+
     /** Builds the response for a frame (which it takes), or nullptr when the id is not a
         response or the frame is too short for its fields. */
     std::unique_ptr<VeltraneClientResponse> decodeResponse (std::unique_ptr<ReceivedMessage> message);
@@ -115,6 +119,7 @@ private:
     } exitWaker { notificationQueue };
     juce::Array<IVeltraneClientListener*> listeners;
     juce::String logContext;
+    std::atomic<int> answerTimeoutMs { 0 };
     juce::SpinLock logContextLock;
 
     // Set by sendRequest, cleared when sendRequestAndWait's wait ends: a response that

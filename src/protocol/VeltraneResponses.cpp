@@ -81,6 +81,10 @@ FileReadResponse::FileReadResponse (std::unique_ptr<ReceivedMessage> m)
 FolderContentsResponse::FolderContentsResponse (std::unique_ptr<ReceivedMessage> m)
     : VeltraneClientResponse (MessageId::folderContentsResponse, std::move (m))
 {
+    // Room for less than one more name of the longest kind (a count and 255 bytes).
+    constexpr juce::uint32 longestEntry = 4 + 255;
+    cut = message->getPayloadLength() > ReceivedMessage::maxPayloadLength - longestEntry;
+
     for (auto* names : { &fileNames, &folderNames })
     {
         const auto count = message->readInt();

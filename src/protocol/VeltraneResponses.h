@@ -125,8 +125,13 @@ public:
     const juce::StringArray& getFileNames() const noexcept   { return fileNames; }
     const juce::StringArray& getFolderNames() const noexcept { return folderNames; }
 
+    /** True when the answer filled its frame so nearly that one more name wouldn't have
+        fitted: a device that has more names than one frame holds leaves the rest out. */
+    bool mayBeCut() const noexcept     { return cut; }
+
 private:
     juce::StringArray fileNames, folderNames;
+    bool cut = false;
 };
 
 class GetPropertiesResponse final : public VeltraneClientResponse

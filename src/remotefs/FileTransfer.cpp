@@ -271,19 +271,46 @@ bool FileTransfer::replaceWithTemporary (const juce::String& temporaryPath, cons
 
 int FileTransfer::getFile (const juce::String& remotePath, const juce::String& localPath)
 {
+    auto localFile = resolveLocalPath (localPath);
+
+    // The standard output is written to on the descriptor it already is (with its own
+    // position and appending), whatever it leads to.
+    if (LocalFiles::isStandardOutput (localFile))
+    {
+        juce::String error;
+        return getFileToStream (remotePath, *LocalFiles::openStream ({}, error), localPath);
+    }
+
+    // A link to a file is written through: the file it leads to is replaced, the link stays.
+    if (LocalFiles::isLink (localFile) && LocalFiles::kindOf (localFile) == LocalFiles::Kind::regularFile)
+        localFile = LocalFiles::resolve (localFile);
+
+    // A FIFO, a socket or a device node is written to as a stream, never replaced.
+    if (localFile != juce::File() && LocalFiles::kindOf (localFile) == LocalFiles::Kind::other)
+    {
+        juce::String error;
+        const auto stream = LocalFiles::openStream (localFile, error);
+
+        if (stream == nullptr)
+        {
+            logLine ("Couldn't open " + localPath + ": " + error);
+            return -1;
+        }
+
+        return getFileToStream (remotePath, *stream, localPath);
+    }
+
     const auto startTime = juce::Time::currentTimeMillis();
-    auto& watcher = this->watcher();
     juce::int64 handle = 0, size = 0;
 
     if (isCancelled() || files.openRemoteFile (remotePath, 1, handle, &size) != 0)
         return -1;
 
     logLine ("Getting remote file " + remotePath);
-    watcher.fileStarted (remotePath, localPath, size);
+    watcher().fileStarted (remotePath, localPath, size);
 
     // The data goes into a temporary file beside the target, so that an existing file
     // stays as it was until the whole remote file has arrived.
-    const auto localFile = resolveLocalPath (localPath);
     std::unique_ptr<juce::TemporaryFile> partial;
     std::unique_ptr<juce::FileOutputStream> output;
 
@@ -301,57 +328,15 @@ int FileTransfer::getFile (const juce::String& remotePath, const juce::String& l
         output.reset();
         partial.reset();    // removes the temporary file
         files.closeRemoteFile (handle);   // best effort: the transfer has failed whatever the answer
-        watcher.fileFinished (false);
+        watcher().fileFinished (false);
         return -1;
     };
 
     if (output == nullptr || ! output->openedOk())
         return fail ("Couldn't create output stream");
 
-    // Every block asks for at most 8169 bytes; computed in 64 bits, so that a file of
-    // 4 GiB or more doesn't ask for its size's low 32 bits.
-    FileReadRequest request (handle, (juce::uint32) juce::jlimit ((juce::int64) 0, (juce::int64) maxFileBlockSize, size));
-    juce::int32 blockIndex = 0;
-
-    while (output->getPosition() < size)
-    {
-        if (isCancelled())
-            return fail ({});
-
-        auto response = files.getClient().sendRequestAndWait (request, readBlockTimeoutMs);
-
-        if (response == nullptr)
-            return fail ("Failed on read");
-
-        if (isProgressBlock (blockIndex))
-            logLine ("Block " + juce::String (blockIndex) + " Received.");
-
-        ++blockIndex;
-        auto& block = static_cast<FileReadResponse&> (*response);
-        const auto position = output->getPosition();
-
-        if (block.getCount() <= 0)
-        {
-            logLine ("The device sent no data at byte " + juce::String (position) + " of " + juce::String (size));
-            return fail ("Failed on read");
-        }
-
-        if (block.getCount() > size - position)
-        {
-            logLine ("The device sent more than the " + juce::String (size) + " bytes it announced for "
-                     + remotePath);
-            return fail ("Failed on read");
-        }
-
-        if (! output->write (block.getData(), (size_t) block.getCount()))
-        {
-            logLine ("Couldn't write file - " + localPath);
-            return fail ("Failed on read");
-        }
-
-        request.takeNextSerialNumber();
-        watcher.blockDone (firstPassDone (output->getPosition()));
-    }
+    if (! receiveBlocks (handle, size, remotePath, *output, localPath))
+        return fail ({});
 
     // The stream keeps the result of its last write to itself, so the file on disk is
     // measured: a disk that filled up during the final flush leaves it short.
@@ -370,15 +355,106 @@ int FileTransfer::getFile (const juce::String& remotePath, const juce::String& l
         return fail ("Couldn't write file - " + localPath);
 
     partial.reset();
+    return finishGet (handle, size, startTime);
+}
 
+int FileTransfer::getFileToStream (const juce::String& remotePath, juce::OutputStream& stream, const juce::String& streamName)
+{
+    // What has gone into a stream can't be read again to compare.
+    if (verify)
+    {
+        logLine ("Can't verify a copy into " + streamName + ": it can't be read back");
+        return -1;
+    }
+
+    const auto startTime = juce::Time::currentTimeMillis();
+    juce::int64 handle = 0, size = 0;
+
+    if (isCancelled() || files.openRemoteFile (remotePath, 1, handle, &size) != 0)
+        return -1;
+
+    logLine ("Getting remote file " + remotePath);
+    watcher().fileStarted (remotePath, streamName, size);
+
+    if (! receiveBlocks (handle, size, remotePath, stream, streamName))
+    {
+        files.closeRemoteFile (handle);
+        watcher().fileFinished (false);
+        return -1;
+    }
+
+    stream.flush();
+    return finishGet (handle, size, startTime);
+}
+
+bool FileTransfer::receiveBlocks (juce::int64 handle, juce::int64 size, const juce::String& remotePath,
+                                  juce::OutputStream& output, const juce::String& localName)
+{
+    // Every block asks for at most 8169 bytes; computed in 64 bits, so that a file of
+    // 4 GiB or more doesn't ask for its size's low 32 bits.
+    FileReadRequest request (handle, (juce::uint32) juce::jlimit ((juce::int64) 0, (juce::int64) maxFileBlockSize, size));
+    juce::int32 blockIndex = 0;
+    juce::int64 position = 0;
+
+    while (position < size)
+    {
+        if (isCancelled())
+            return false;
+
+        auto response = files.getClient().sendRequestAndWait (request, readBlockTimeoutMs);
+
+        if (response == nullptr)
+        {
+            logLine ("Failed on read");
+            return false;
+        }
+
+        if (isProgressBlock (blockIndex))
+            logLine ("Block " + juce::String (blockIndex) + " Received.");
+
+        ++blockIndex;
+        auto& block = static_cast<FileReadResponse&> (*response);
+
+        if (block.getCount() <= 0)
+        {
+            logLine ("The device sent no data at byte " + juce::String (position) + " of " + juce::String (size));
+            logLine ("Failed on read");
+            return false;
+        }
+
+        if (block.getCount() > size - position)
+        {
+            logLine ("The device sent more than the " + juce::String (size) + " bytes it announced for "
+                     + remotePath);
+            logLine ("Failed on read");
+            return false;
+        }
+
+        if (! output.write (block.getData(), (size_t) block.getCount()))
+        {
+            logLine ("Couldn't write file - " + localName);
+            logLine ("Failed on read");
+            return false;
+        }
+
+        position += block.getCount();
+        request.takeNextSerialNumber();
+        watcher().blockDone (firstPassDone (position));
+    }
+
+    return true;
+}
+
+int FileTransfer::finishGet (juce::int64 handle, juce::int64 size, juce::int64 startTime)
+{
     if (files.closeRemoteFile (handle) != 0)
     {
-        watcher.fileFinished (false);
+        watcher().fileFinished (false);
         return -1;
     }
 
     logLine (formatTransferReport (size, juce::Time::currentTimeMillis() - startTime));
-    watcher.fileFinished (true);
+    watcher().fileFinished (true);
     return 0;
 }
 
@@ -499,7 +575,8 @@ int FileTransfer::getFolderTree (DeviceTree& tree, const juce::String& remotePat
     if (! tree.targets.createFolder (localFolder))
         return -1;
 
-    bool allReceived = true;
+    // What the device may have left out of the listing isn't copied: the tree isn't whole.
+    bool allReceived = ! files.lastListingMayBeCut();
 
     for (int i = 0; i < listing.size(); ++i)
     {

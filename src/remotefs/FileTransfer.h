@@ -41,8 +41,16 @@ public:
 
     /** Copies a device file to the host. The data goes into a temporary file beside the
         local path, which replaces the local file only once exactly the announced size has
-        arrived on disk; on any failure the local file stays as it was. */
+        arrived on disk; on any failure the local file stays as it was. A link to a file is
+        written through (the link stays); a FIFO, a socket or a device node is written to
+        as a stream (getFileToStream), never replaced. */
     int getFile (const juce::String& remotePath, const juce::String& localPath);
+
+    /** Copies a device file into a stream as it arrives (the standard output, a FIFO):
+        nothing is replaced, and what was written stays written when the copy fails. A
+        copy into a FIFO, a socket or a device node through getFile comes here too. Can't
+        be verified (the stream can't be read back): with verify on it fails at once. */
+    int getFileToStream (const juce::String& remotePath, juce::OutputStream& stream, const juce::String& streamName);
 
     /** Copies a local folder tree into the device folder remotePath (created when
         missing). Every entry is tried; -1 when any of them failed or was left out. */
@@ -87,6 +95,9 @@ private:
         half of the file's progress, so the first pass counts half. */
     juce::int64 firstPassDone (juce::int64 bytes) const noexcept     { return verify ? bytes / 2 : bytes; }
     int writeFile (const juce::String& localPath, const juce::String& remotePath, const juce::String& writtenPath);
+    bool receiveBlocks (juce::int64 handle, juce::int64 size, const juce::String& remotePath,
+                        juce::OutputStream& output, const juce::String& localName);
+    int finishGet (juce::int64 handle, juce::int64 size, juce::int64 startTime);
     bool replaceWithTemporary (const juce::String& temporaryPath, const juce::String& remotePath);
     int sendFolderTree (LocalTreeWalker& walker, const juce::File& localFolder, const juce::String& remotePath);
 

@@ -3,11 +3,81 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+/** Writes to a descriptor as it is; a failed write fails every later one. */
+class DescriptorOutputStream final : public juce::OutputStream
+{
+public:
+    DescriptorOutputStream (int descriptorToUse, bool owned) : descriptor (descriptorToUse), ownsDescriptor (owned) {}
+    ~DescriptorOutputStream() override      { if (ownsDescriptor) ::close (descriptor); }
+
+    void flush() override {}
+    bool setPosition (juce::int64) override { return false; }
+    juce::int64 getPosition() override      { return written; }
+
+    bool write (const void* data, size_t size) override
+    {
+        for (auto* bytes = static_cast<const char*> (data); ! failed && size > 0;)
+        {
+            const auto done = ::write (descriptor, bytes, size);
+
+            if (done < 0 && errno == EINTR)
+                continue;
+
+            if (done <= 0)
+            {
+                failed = true;
+                break;
+            }
+
+            bytes += done;
+            size -= (size_t) done;
+            written += done;
+        }
+
+        return ! failed;
+    }
+
+private:
+    const int descriptor;
+    const bool ownsDescriptor;
+    juce::int64 written = 0;
+    bool failed = false;
+};
+} // namespace
 
 namespace LocalFiles
 {
+bool isStandardOutput (const juce::File& file)
+{
+    const auto path = file.getFullPathName();
+    return path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";
+}
+
+std::unique_ptr<juce::OutputStream> openStream (const juce::File& file, juce::String& error)
+{
+    if (file == juce::File())
+        return std::make_unique<DescriptorOutputStream> (STDOUT_FILENO, false);
+
+    // A FIFO without a reader waits for one here, as cp does.
+    const auto descriptor = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+
+    if (descriptor < 0)
+    {
+        error = std::strerror (errno);
+        return nullptr;
+    }
+
+    return std::make_unique<DescriptorOutputStream> (descriptor, true);
+}
+
 Kind kindOf (const juce::File& file)
 {
     struct stat status;

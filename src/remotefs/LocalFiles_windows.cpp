@@ -1,8 +1,71 @@
 #include "remotefs/LocalFiles.h"
 #include "transport/WindowsHeaders.h"
 
+namespace
+{
+/** Writes to a handle as it is; a failed write fails every later one. */
+class HandleOutputStream final : public juce::OutputStream
+{
+public:
+    HandleOutputStream (HANDLE handleToUse, bool owned) : handle (handleToUse), ownsHandle (owned) {}
+    ~HandleOutputStream() override          { if (ownsHandle) CloseHandle (handle); }
+
+    void flush() override                   { FlushFileBuffers (handle); }
+    bool setPosition (juce::int64) override { return false; }
+    juce::int64 getPosition() override      { return written; }
+
+    bool write (const void* data, size_t size) override
+    {
+        for (auto* bytes = static_cast<const char*> (data); ! failed && size > 0;)
+        {
+            DWORD done = 0;
+
+            if (! WriteFile (handle, bytes, (DWORD) juce::jmin (size, (size_t) 0x100000), &done, nullptr) || done == 0)
+            {
+                failed = true;
+                break;
+            }
+
+            bytes += done;
+            size -= done;
+            written += done;
+        }
+
+        return ! failed;
+    }
+
+private:
+    const HANDLE handle;
+    const bool ownsHandle;
+    juce::int64 written = 0;
+    bool failed = false;
+};
+} // namespace
+
 namespace LocalFiles
 {
+bool isStandardOutput (const juce::File&)
+{
+    return false;
+}
+
+std::unique_ptr<juce::OutputStream> openStream (const juce::File& file, juce::String& error)
+{
+    if (file == juce::File())
+        return std::make_unique<HandleOutputStream> (GetStdHandle (STD_OUTPUT_HANDLE), false);
+
+    const auto handle = CreateFileW (file.getFullPathName().toWideCharPointer(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+
+    if (handle == INVALID_HANDLE_VALUE)
+    {
+        error = "error " + juce::String ((int) GetLastError());
+        return nullptr;
+    }
+
+    return std::make_unique<HandleOutputStream> (handle, true);
+}
+
 Kind kindOf (const juce::File& file)
 {
     const auto attributes = GetFileAttributesW (file.getFullPathName().toWideCharPointer());

@@ -84,9 +84,16 @@ int RemoteFileSystem::getFolderContents (const juce::String& path, juce::StringA
 {
     FolderContentsRequest request (path);
     auto response = exchange<FolderContentsResponse> (client, request);
+    listingMayBeCut = false;
 
     if (response == nullptr)
         return -1;
+
+    if (response->mayBeCut())
+    {
+        listingMayBeCut = true;
+        logLine (path + " may hold more entries than the device listed");
+    }
 
     if (fileNames != nullptr)
         *fileNames = response->getFileNames();

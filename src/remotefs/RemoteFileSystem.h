@@ -31,8 +31,11 @@ public:
     int moveRemoteEntry (const juce::String& fromPath, const juce::String& toPath, bool isFolder);
     int getRemoteEntryInfo (const juce::String& path, bool isFolder, FileSystemEntryInfo& info);
 
-    /** Each list that is given is replaced by the folder's names, in the device's order. */
+    /** Each list that is given is replaced by the folder's names, in the device's order. An
+        answer that filled its frame may have been cut short by the device: then the log says
+        so, and lastListingMayBeCut() is true until the next listing. */
     int getFolderContents (const juce::String& path, juce::StringArray* fileNames, juce::StringArray* folderNames);
+    bool lastListingMayBeCut() const noexcept     { return listingMayBeCut; }
     int identifyDevice (DeviceIdentity& identity);
 
     //==============================================================================
@@ -60,4 +63,5 @@ public:
 
 private:
     VeltraneClient& client;
+    bool listingMayBeCut = false;
 };

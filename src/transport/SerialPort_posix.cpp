@@ -3,6 +3,8 @@
 #include "transport/PortHolders.h"
 #include "transport/SerialPortPosix.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -146,19 +148,35 @@ bool SerialPort::open (const juce::String& portName)
     const int descriptor = ::open (devicePath.toRawUTF8(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 
     if (descriptor < 0)
+    {
+        // The system's reason: missing, permission denied, busy (TIOCEXCL).
+        logLine ("Can't open " + devicePath + ": " + juce::String (std::strerror (errno)));
         return false;
+    }
 
     // flock makes a second open fail even for root, whom TIOCEXCL does not stop; it and the
     // look for other holders come first so that a refused open leaves the other holder's
     // terminal untouched. A file that is not a terminal is no port.
-    if (::flock (descriptor, LOCK_EX | LOCK_NB) != 0
-         || ! ::isatty (descriptor)
-         || isHeldByAnotherProcess (devicePath)
-         || ::ioctl (descriptor, TIOCEXCL) != 0)
+    const auto refuse = [&] (const juce::String& reason)
     {
+        if (reason.isNotEmpty())
+            logLine ("Can't open " + devicePath + ": " + reason);
+
         ::close (descriptor);
         return false;
-    }
+    };
+
+    if (::flock (descriptor, LOCK_EX | LOCK_NB) != 0)
+        return refuse (isHeldByAnotherProcess (devicePath) ? "it is in use (see above)" : "another program has it locked");
+
+    if (! ::isatty (descriptor))
+        return refuse ("it is not a serial port");
+
+    if (isHeldByAnotherProcess (devicePath))
+        return refuse ({});
+
+    if (::ioctl (descriptor, TIOCEXCL) != 0)
+        return refuse (juce::String (std::strerror (errno)));
 
     handle = descriptor;
     return true;

@@ -140,9 +140,11 @@ check "2 for a missing argument" test "$status" -eq 2 && check "  (the usage of 
 : > "$work/a/requests.log"
 USB_FILE_UTILITY_PORTS="" "$CLI" --port "$work/no-such-port" identify > "$work/out" 2> "$work/err"; status=$?
 check "3 when the port can't be opened" test "$status" -eq 3
+mkdir -p "$work/b" && : > "$work/b/port"   # a second port that is there
 USB_FILE_UTILITY_PORTS="$work/a/port;$work/b/port" "$CLI" identify > "$work/out" 2> "$work/err"; status=$?
 check "3 with several ports and no --port, listing them" test "$status" -eq 3 && check "  (the list)" err_has "$work/b/port"
 check "nothing was sent" test ! -s "$work/a/requests.log"
+rm "$work/b/port"
 cli --json identify
 check "identify: one object with every field" python3 -c '
 import json, sys
@@ -234,6 +236,87 @@ for s in a b c; do
     check "station $s got its own MAC file" cmp -s "$work/$s/device/mnt/nandfs/macAddress.txt" "$work/$s/mac.txt"
     check "station $s holds its own upload" cmp -s "$work/$s/upload.bin" "$work/$s/device/mnt/nandfs/up.bin"
 done
+
+echo "streams: standard output and input, FIFOs, links"
+start_simulator a || exit 1
+head -c $((2 * 8169 + 7)) /dev/urandom > "$device/stream.bin"
+printf '00:11:22:33:44:55\n' > "$device/macAddress.txt"
+check "get F - in a pipe gives the device file" \
+    test "$(USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" get /mnt/nandfs/stream.bin - 2>/dev/null | sha256sum)" = "$(sha256sum < "$device/stream.bin")"
+check "cat A B gives both, one after the other" \
+    test "$(USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" cat /mnt/nandfs/stream.bin /mnt/nandfs/macAddress.txt 2>/dev/null | sha256sum)" \
+         = "$(cat "$device/stream.bin" "$device/macAddress.txt" | sha256sum)"
+head -c 20000 /dev/urandom > "$work/piped.bin"
+USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" put - /mnt/nandfs/piped.bin < "$work/piped.bin" 2> "$work/err"
+check "put - REMOTE takes standard input" cmp -s "$work/piped.bin" "$device/piped.bin"
+cli getmac -
+check "getmac - prints the address" test "$(cat "$work/out")" = "00:11:22:33:44:55"
+echo "old" > "$work/target.bin"
+ln -s "$work/target.bin" "$work/link.bin"
+cli get /mnt/nandfs/stream.bin "$work/link.bin"
+check "get onto a link writes through it" cmp -s "$device/stream.bin" "$work/target.bin"
+check "  and the link stays" test -L "$work/link.bin"
+mkfifo "$work/fifo"
+cat "$work/fifo" > "$work/from-fifo" &
+cli get /mnt/nandfs/stream.bin "$work/fifo"
+wait $!
+check "get onto a FIFO writes into it" cmp -s "$device/stream.bin" "$work/from-fifo"
+check "  and the FIFO stays" test -p "$work/fifo"
+if [ "$(id -u)" -eq 0 ]; then
+    chmod 666 "$(cat "$work/a/simulator.out")"
+    chmod 755 "$work" "$work/a"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env USB_FILE_UTILITY_PORTS=$work/a/port XDG_DATA_HOME=/tmp \
+        "$CLI" get /mnt/nandfs/macAddress.txt /dev/stdout > "$work/out" 2> "$work/err"
+    check "get onto /dev/stdout as an unprivileged user writes the file there" \
+        cmp -s "$device/macAddress.txt" "$work/out"
+fi
+check "/dev/stdout is still what it was" test -L /dev/stdout
+USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" ls /mnt/nandfs > /dev/full 2> /dev/null
+check "a write error on standard output is exit 1" test $? -eq 1
+
+echo "failures a script can read"
+for args in "ls /mnt/nandfs/nope" "get /mnt/nandfs/nope $work/nope" "update $work/no-image.bin" "rm /mnt/nandfs/nope"; do
+    cli --json $args
+    check "--json $args: exit 1 and one object with ok false and the error" python3 -c '
+import json, sys
+lines = open(sys.argv[1]).read().splitlines()
+assert len(lines) == 1, lines
+o = json.loads(lines[0])
+assert o["ok"] is False and o["error"], o
+' "$work/out"
+done
+USB_FILE_UTILITY_PORTS= "$CLI" --json identify > "$work/out" 2> /dev/null
+check "--json with no port: one object, ok false" grep -q '"ok":false' "$work/out"
+cli --quiet ls /mnt/nandfs/nope
+check "--quiet keeps the final error line" test "$(wc -l < "$work/err")" -eq 1 -a -s "$work/err"
+USB_FILE_UTILITY_PORTS="$work/gone;$work/a/port" "$CLI" ports > "$work/out" 2>&1
+check "ports leaves out a named path that isn't there" test "$(cat "$work/out")" = "$work/a/port"
+USB_FILE_UTILITY_PORTS="$work/gone" "$CLI" ports > /dev/null 2>&1
+check "ports with none there: exit 3" test $? -eq 3
+
+echo "--timeout for a slow device"
+start_simulator a "FileSystemEntryDeleteRequest delay 2500" || exit 1
+mkdir -p "$device/big"
+cli rm -r /mnt/nandfs/big
+check "a delete that takes 2.5 s fails with the usual wait" test "$status" -eq 1
+mkdir -p "$device/big"
+start_simulator a "FileSystemEntryDeleteRequest delay 2500" || exit 1
+cli rm -r --timeout 6 /mnt/nandfs/big
+check "  and succeeds with --timeout 6" test "$status" -eq 0
+mkdir -p "$device/big"
+USB_FILE_UTILITY_TIMEOUT=6 cli rm -r /mnt/nandfs/big
+check "  or USB_FILE_UTILITY_TIMEOUT=6" test "$status" -eq 0
+
+echo "watch when the device goes away"
+start_simulator a || exit 1
+USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" watch > "$work/out" 2> "$work/err" &
+watch_pid=$!
+sleep 0.5
+stop_simulator a
+for _ in $(seq 60); do kill -0 "$watch_pid" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$watch_pid" 2>/dev/null && kill -INT "$watch_pid"
+wait "$watch_pid"
+check "watch ends with exit 1 within three seconds" test $? -eq 1
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures check(s) failed"

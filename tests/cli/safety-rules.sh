@@ -217,6 +217,18 @@ assert lines, "nothing on standard output"
 ' "$work/out"
 check "the report of the bad header is on standard error" grep -qi invalid "$work/err"
 
+echo "a folder with more names than one answer holds"
+mkdir -p "$device/crowded"
+for i in $(seq 800); do : > "$device/crowded/entry-with-a-rather-long-name-$i.txt"; done
+start_simulator
+cli ls /mnt/nandfs/crowded
+check "ls says the listing may be cut" err_has "/mnt/nandfs/crowded may hold more entries than the device listed"
+check "  and lists what came ($(wc -l < "$work/out") names)" test "$(wc -l < "$work/out")" -gt 100
+cli --json get -r /mnt/nandfs/crowded "$work/crowded"
+check "get -r of it is not complete: exit 1" test "$status" -eq 1
+check "  and says so" grep -q '"ok":false' "$work/out"
+rm -rf "$device/crowded"
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures check(s) failed"
     exit 1
