@@ -46,7 +46,7 @@ thread_sanitized() {
     cmake --build build-tsan -j "$jobs" --target core_tests client_tests simulator_tests \
         usb-file-utility-cli cli_tests device_tests &&
     (cd build-tsan &&
-     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/support/tsan.supp" \
+     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
         ctest --output-on-failure -j 2 --timeout 300)
 }
 

@@ -68,11 +68,18 @@ void Console::error (const juce::String& text)
 
 void Console::writeToLogFile (const juce::String& text)
 {
+    // Every line with its time, to the millisecond, so that appended runs can be told apart.
     if (logFile != nullptr)
     {
-        *logFile << TerminalText::rawBytes (text).c_str() << "\n";
+        *logFile << juce::Time::getCurrentTime().toISO8601 (true) << " " << TerminalText::rawBytes (text).c_str() << "\n";
         logFile->flush();
     }
+}
+
+void Console::logFileOnly (const juce::String& text)
+{
+    const juce::ScopedLock sl (lock);
+    writeToLogFile (text);
 }
 
 std::string Console::deviceText (const juce::String& text) const

@@ -22,6 +22,9 @@ public:
 
     void log (juce::String text) override;
 
+    /** A line for the --log file alone (a run's first and last). */
+    void logFileOnly (const juce::String& text);
+
     /** The tool's own messages (usage errors, no port, ...): shown even when quiet. */
     void error (const juce::String& text);
 

@@ -23,6 +23,18 @@ int main (int argc, char** argv)
     ILogger::install (&console);
     Platform::catchInterrupts();
 
+    // A run in the log file opens with what ran, and closes with how it ended.
+    juce::StringArray commandLine;
+
+    for (const auto& argument : Platform::arguments (argc, argv))
+    {
+        const auto text = juce::String::fromUTF8 (argument.c_str());
+        commandLine.add (text.containsAnyOf (" \t'\"") || text.isEmpty() ? text.quoted ('\'') : text);
+    }
+
+    console.logFileOnly ("=== usb-file-utility-cli " USB_CLI_VERSION " started: " + commandLine.joinIntoString (" ")
+                         + (options.port.empty() ? juce::String() : " (port " + juce::String::fromUTF8 (options.port.c_str()) + ")"));
+
     int result = exitFailed;
     {
         Commands commands (options, console);
@@ -31,6 +43,7 @@ int main (int argc, char** argv)
 
     // The station's events are its whole report; every other command reports a failure once.
     result = console.finish (result, options.command, options.command == "station");
+    console.logFileOnly ("=== exit " + juce::String (result));
     ILogger::uninstall (&console);
     return result;
 }

@@ -78,6 +78,12 @@ public:
     /** The path that open passed to the operating system. */
     const juce::String& getDevicePath() const noexcept { return devicePath; }
 
+   #if ! JUCE_WINDOWS
+    /** Becomes readable when the port is closed, so that a thread waiting in poll() for the
+        port wakes at once rather than at the end of its wait. -1 when there is none. */
+    int getCloseSignal() const noexcept     { return closeSignal[0]; }
+   #endif
+
 private:
    #if JUCE_WINDOWS
     static constexpr NativeHandle closedHandle = nullptr;
@@ -90,6 +96,9 @@ private:
     // Descriptor numbers given up by close. They point at /dev/null until destruction, so
     // a stream thread still holding one never does I/O on a file opened later.
     juce::Array<int> retiredDescriptors;
+
+    // A pipe written to by close(), for the pollers of the port (see getCloseSignal).
+    int closeSignal[2] { -1, -1 };
    #endif
 
     std::atomic<NativeHandle> handle { closedHandle };

@@ -104,10 +104,12 @@ IoResult readWithin (SerialPort& port, void* buffer, int size, int timeoutMs)
     if (const auto early = ::read (descriptor, buffer, (size_t) size); early > 0)
         return { IoOutcome::transferred, (int) early };
 
-    pollfd request { descriptor, POLLIN, 0 };
-    const int ready = ::poll (&request, 1, timeoutMs);
+    // The port's close signal ends the wait at once when another thread closes the port.
+    pollfd requests[2] { { descriptor, POLLIN, 0 }, { port.getCloseSignal(), POLLIN, 0 } };
+    const auto& request = requests[0];
+    const int ready = ::poll (requests, requests[1].fd >= 0 ? 2 : 1, timeoutMs);
 
-    if (ready == 0 || (ready < 0 && errno == EINTR))
+    if (ready == 0 || (ready < 0 && errno == EINTR) || ! port.isOpen())
         return { IoOutcome::nothingYet };
 
     if (ready < 0)

@@ -185,6 +185,13 @@ void SerialPortInputStream::run()
         }
 
         const juce::ScopedLock receiving (impl->receiveLock);
+
+        // A caller that had the port while this waited for the lock keeps it a while yet:
+        // a read started now would hold the port for its whole wait, and a port closed
+        // meanwhile (the end of a short run) would wait for it to end.
+        if (isCallingThreadReceiving())
+            continue;
+
         const auto result = reader.read();
 
         if (result.outcome == serial::IoOutcome::portLost)

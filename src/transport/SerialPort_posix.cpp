@@ -135,6 +135,10 @@ SerialPort::~SerialPort()
 
     for (auto descriptor : retiredDescriptors)
         ::close (descriptor);
+
+    for (auto descriptor : closeSignal)
+        if (descriptor >= 0)
+            ::close (descriptor);
 }
 
 bool SerialPort::open (const juce::String& portName)
@@ -144,6 +148,19 @@ bool SerialPort::open (const juce::String& portName)
 
     if (portName.isEmpty())
         return false;
+
+    // The close signal lives as long as the object; a close of an earlier session left it
+    // readable, which is undone here.
+    if (closeSignal[0] < 0 && ::pipe (closeSignal) == 0)
+    {
+        for (auto end : closeSignal)
+        {
+            ::fcntl (end, F_SETFD, FD_CLOEXEC);
+            ::fcntl (end, F_SETFL, O_NONBLOCK);
+        }
+    }
+
+    for (char drained[16]; closeSignal[0] >= 0 && ::read (closeSignal[0], drained, sizeof (drained)) > 0;) {}
 
     const int descriptor = ::open (devicePath.toRawUTF8(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
 
@@ -226,4 +243,8 @@ void SerialPort::close()
 
     if (nullDescriptor >= 0)
         ::close (nullDescriptor);
+
+    // Threads asleep in poll() for the port wake now and find it closed.
+    if (closeSignal[1] >= 0)
+        juce::ignoreUnused (::write (closeSignal[1], "x", 1));
 }
