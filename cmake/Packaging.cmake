@@ -1,6 +1,6 @@
 # Installation and the Debian package (cpack -G DEB in a Release build; see
 # scripts/package.sh). The programs go to bin, with a desktop entry, the icon at the usual
-# hicolor sizes, a udev rule that gives the logged-in user the device's port and keeps
+# hicolor sizes, bash completion for the command-line tool, a udev rule that gives the logged-in user the device's port and keeps
 # ModemManager off it, and the licence and changelog.
 include(GNUInstallDirs)
 
@@ -22,6 +22,9 @@ if(NOT WIN32)
                 RENAME usb-file-utility.png)
     endforeach()
     install(FILES "${usb_packaging_dir}/60-usb-file-utility.rules" DESTINATION lib/udev/rules.d)
+    install(FILES "${usb_packaging_dir}/usb-file-utility-cli.bash-completion"
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+            RENAME usb-file-utility-cli)
 
     # Debian keeps changelogs compressed, with no time stamp in the gzip header.
     set(usb_changelog "${CMAKE_CURRENT_BINARY_DIR}/changelog.gz")

@@ -24,6 +24,7 @@ contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|')
 has() { grep -qxF "$1" <<< "$contents"; }
 for path in /usr/bin/usb-file-utility /usr/bin/usb-file-utility-cli /usr/share/applications/usb-file-utility.desktop \
             /usr/lib/udev/rules.d/60-usb-file-utility.rules \
+            /usr/share/bash-completion/completions/usb-file-utility-cli \
             /usr/share/doc/usb-file-utility/copyright /usr/share/doc/usb-file-utility/changelog.gz \
             /usr/share/icons/hicolor/48x48/apps/usb-file-utility.png \
             /usr/share/icons/hicolor/256x256/apps/usb-file-utility.png \
@@ -34,6 +35,8 @@ done
 unpacked=$(mktemp -d /tmp/usb-file-utility-deb.XXXXXX)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
+check "the bash completion registers itself" \
+    bash -c "source '$unpacked/usr/share/bash-completion/completions/usb-file-utility-cli' && complete -p usb-file-utility-cli"
 check "the desktop entry is valid" desktop-file-validate "$unpacked/usr/share/applications/usb-file-utility.desktop"
 rule=$unpacked/usr/lib/udev/rules.d/60-usb-file-utility.rules
 check "the udev rule matches the device's USB id" grep -q 'ATTRS{idVendor}=="5e1d", ATTRS{idProduct}=="0b47"' "$rule"

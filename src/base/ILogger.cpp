@@ -7,6 +7,17 @@ namespace
 {
 std::atomic<ILogger*> installedLogger { nullptr };
 thread_local juce::String threadLogContext;
+thread_local bool threadSilent = false;
+}
+
+LogSilence::LogSilence() noexcept : wasSilent (threadSilent)
+{
+    threadSilent = true;
+}
+
+LogSilence::~LogSilence()
+{
+    threadSilent = wasSilent;
 }
 
 void LogContext::set (const juce::String& name)
@@ -37,6 +48,9 @@ void ILogger::uninstall (ILogger* logger) noexcept
 void logLine (const juce::String& text)
 {
     // Paths in log lines may hold bytes a device name kept; show them as characters.
+    if (threadSilent)
+        return;
+
     if (auto* logger = ILogger::instance())
     {
         const auto line = DeviceText::toDisplay (text);

@@ -27,6 +27,19 @@ public:
     has a log context starts with the context's name in brackets ("[1-1.4] ..."). */
 void logLine (const juce::String& text);
 
+/** Drops the current thread's log lines while it lives: for a question whose failure is an
+    answer (is this path a folder?) rather than a problem to report. */
+class LogSilence
+{
+public:
+    LogSilence() noexcept;
+    ~LogSilence();
+
+private:
+    const bool wasSilent;
+    JUCE_DECLARE_NON_COPYABLE (LogSilence)
+};
+
 /** The name that the current thread's log lines start with, so that several devices
     served at once can share one log: each device's threads log under its slot. */
 namespace LogContext

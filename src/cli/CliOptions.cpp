@@ -57,10 +57,22 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     on (app.add_subcommand ("ports", "ports that can be used: discovered devices, then USB_FILE_UTILITY_PORTS"), &Commands::ports);
     on (app.add_subcommand ("identify", "the device's identification"), &Commands::identify);
 
-    auto* ls = on (app.add_subcommand ("ls", "names in a device folder, in the order the \"File System\" tab shows them"), &Commands::list);
+    auto* ls = on (app.add_subcommand ("ls", "names in device folders (default /mnt/nandfs/usr), in the order the "
+                                             "\"File System\" tab shows them; a file shows itself"), &Commands::list);
     ls->add_flag ("-l", longListing, "add type, size, writability and modification time");
+    ls->add_option ("REMOTE", catPaths, "device folders or files (patterns with * and ? are matched on the device)");
 
-    auto* get = on (app.add_subcommand ("get", "a device file (or with -r a folder tree) to the host"), &Commands::get);
+    auto* stat = on (app.add_subcommand ("stat", "one device entry each: type, size, writability and modification time"),
+                     &Commands::stat);
+    stat->add_option ("REMOTE", catPaths, "device entries")->required();
+
+    auto* get = on (app.add_subcommand ("get", "device files (or with -r folder trees) to the host; with several, "
+                                               "LOCAL is a folder"), &Commands::get);
+    get->add_option ("REMOTE... LOCAL", catPaths, "device files or folders (patterns with * and ? are matched on the "
+                                                  "device), then the host file or folder (- for standard output)")
+       ->required()
+       ->expected (2, -1)
+       ->type_name ("");
     get->add_flag ("-r", recursive, "a whole folder tree");
     get->add_flag ("--verify", verify, "read each file a second time and compare");
 
@@ -71,9 +83,12 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     put->add_flag ("-r", recursive, "a whole folder tree");
     put->add_flag ("--verify", verify, "read each file back from the device and compare");
 
-    auto* rm = on (app.add_subcommand ("rm", "delete a device file, or with -r a folder with everything in it"), &Commands::remove);
+    auto* rm = on (app.add_subcommand ("rm", "delete device files, or with -r folders with everything in them"), &Commands::remove);
     rm->add_flag ("-r", recursive, "a folder, with everything in it");
-    auto* mkdir = on (app.add_subcommand ("mkdir", "create a device folder"), &Commands::makeFolder);
+    rm->add_option ("REMOTE", catPaths, "device entries (patterns with * and ? are matched on the device)")->required();
+    auto* mkdir = on (app.add_subcommand ("mkdir", "create device folders"), &Commands::makeFolder);
+    mkdir->add_flag ("-p", parents, "make missing parent folders too; an existing folder is no error");
+    mkdir->add_option ("REMOTE", catPaths, "device folders")->required();
     auto* mv = on (app.add_subcommand ("mv", "rename or move a device entry"), &Commands::move);
 
     auto* update = on (app.add_subcommand ("update", "install a firmware image unless the device has the firmware"), &Commands::update);
@@ -121,11 +136,7 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
 
     // Each subcommand's operands, in order; only one subcommand is parsed.
     const std::vector<std::pair<CLI::App*, std::vector<std::pair<const char*, const char*>>>> operandsOf {
-        { ls, { { "REMOTE", "device folder" } } },
-        { get, { { "REMOTE", "device file or folder" }, { "LOCAL", "host file or folder; - for standard output" } } },
         { put, { { "LOCAL", "host file or folder; - for standard input" }, { "REMOTE", "device file or folder" } } },
-        { rm, { { "REMOTE", "device entry" } } },
-        { mkdir, { { "REMOTE", "device folder" } } },
         { mv, { { "FROM", "device entry" }, { "TO", "its new path" } } },
         { update, { { "IMAGE", "firmware image file" } } },
         { getmac, { { "PATH", "host file; - prints the address" } } },
@@ -176,8 +187,10 @@ int CliOptions::parse (const std::vector<std::string>& arguments)
     operands.clear();
     const auto* chosen = app.get_subcommands().front();
 
-    if (chosen == cat)
-        operands = catPaths;
+    // The commands that take any number of operands.
+    for (const auto* many : { cat, ls, stat, get, rm, mkdir })
+        if (chosen == many)
+            operands = catPaths;
 
     for (size_t i = 0; i < operandsOf.size(); ++i)
     {

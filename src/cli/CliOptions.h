@@ -12,14 +12,15 @@ struct CliOptions
     bool json = false, quiet = false;
     double timeoutSeconds = 0;       ///< --timeout or USB_FILE_UTILITY_TIMEOUT; 0: each request's own
 
-    std::string command;             ///< ports, identify, ls, get, cat, put, rm, mkdir, mv, update, getmac, watch, station, history, doctor
+    std::string command;             ///< ports, identify, ls, stat, get, cat, put, rm, mkdir, mv, update, getmac, watch, station, history, doctor
     int (Commands::*run)() = nullptr;   ///< the command's member, set by its subcommand's callback
     bool recursive = false;          ///< get -r, put -r
     bool longListing = false;        ///< ls -l
     bool force = false;              ///< update --force
     bool verify = false;             ///< get, put, update and station --verify
     std::vector<std::string> operands;
-    std::vector<std::string> catPaths;  ///< cat's operands, as parsed
+    std::vector<std::string> catPaths;  ///< the operands of the commands that take any number
+    bool parents = false;            ///< mkdir -p
 
     // station
     std::string image, macFolder, junitFile;

@@ -223,17 +223,81 @@ int Commands::identify()
     return outcome (true);
 }
 
-int Commands::list()
+bool Commands::expandOperands (size_t first, size_t end, juce::StringArray& paths)
 {
-    if (! connect())
-        return exitNoPort;
+    bool allMatched = true;
 
-    const auto folder = normaliseRemoteFolder (deviceOperand (0));
-    juce::StringArray fileNames, folderNames;
+    for (auto i = first; i < end; ++i)
+    {
+        const auto operand = deviceOperand (i);
+        const auto folder = operand.upToLastOccurrenceOf ("/", false, false);
+        const auto pattern = operand.fromLastOccurrenceOf ("/", false, false);
 
-    if (files().getFolderContents (folder, &fileNames, &folderNames) != 0)
-        return exitFailed;
+        // A pattern is matched against the listing of its folder, on this side.
+        if (! pattern.containsAnyOf ("*?"))
+        {
+            paths.add (operand);
+            continue;
+        }
 
+        juce::StringArray fileNames, folderNames;
+        const auto listed = normaliseRemoteFolder (folder.isEmpty() ? juce::String ("/") : folder);
+        int matches = 0;
+
+        if (files().getFolderContents (listed, &fileNames, &folderNames) == 0)
+        {
+            for (const auto& entry : orderForListing (fileNames, folderNames))
+            {
+                if (isSingleEntryName (entry.name) && entry.name.matchesWildcard (pattern, false))
+                {
+                    paths.add (joinRemotePath (listed, entry.name));
+                    ++matches;
+                }
+            }
+        }
+
+        if (matches == 0)
+        {
+            console.error ("Nothing on the device matches " + DeviceText::toDisplay (operand));
+            allMatched = false;
+        }
+    }
+
+    return allMatched;
+}
+
+void Commands::printEntry (const juce::String& name, bool isFolder, const FileSystemEntryInfo* info)
+{
+    const auto type = isFolder ? "folder" : "file";
+
+    if (console.isJson())
+    {
+        Json object { { "name", Console::displayText (name) }, { "type", type } };
+
+        if (info != nullptr)
+        {
+            object["size"] = info->size;
+            object["writable"] = info->writable;
+            object["modified"] = info->modificationTime.toISO8601 (true).toStdString();
+        }
+
+        console.printJson (object);
+    }
+    else if (info == nullptr)
+    {
+        console.printLine (console.deviceText (name));
+    }
+    else
+    {
+        const auto columns = juce::String (isFolder ? "d " : "- ") + (info->writable ? "rw " : "r- ")
+                           + juce::String (info->size).paddedLeft (' ', 12) + " "
+                           + info->modificationTime.formatted ("%Y-%m-%d %H:%M") + " ";
+        console.printLine (columns.toStdString() + console.deviceText (name));
+    }
+}
+
+bool Commands::listFolder (const juce::String& folder, const juce::StringArray& fileNames, const juce::StringArray& folderNames)
+{
     bool allListed = true;
 
     for (const auto& entry : orderForListing (fileNames, folderNames))
@@ -247,49 +311,135 @@ int Commands::list()
             continue;
         }
 
-        const auto type = entry.isFolder ? "folder" : "file";
-
         if (! options.longListing)
         {
-            if (console.isJson())
-                console.printJson (Json { { "name", Console::displayText (entry.name) }, { "type", type } });
-            else
-                console.printLine (console.deviceText (entry.name));
-
+            printEntry (entry.name, entry.isFolder, nullptr);
             continue;
         }
 
         FileSystemEntryInfo info;
         allListed = files().getRemoteEntryInfo (joinRemotePath (folder, entry.name), entry.isFolder, info) == 0 && allListed;
+        printEntry (entry.name, entry.isFolder, &info);
+    }
 
-        if (console.isJson())
+    return allListed;
+}
+
+bool Commands::showOneEntry (const juce::String& path, bool withInfo)
+{
+    const auto kind = files().kindOf (path);
+
+    if (kind == RemoteFileSystem::EntryKind::missing)
+        console.error ("No such device entry: " + DeviceText::toDisplay (path));
+
+    if (kind == RemoteFileSystem::EntryKind::missing || kind == RemoteFileSystem::EntryKind::unknown)
+        return false;
+
+    const bool isFolder = kind == RemoteFileSystem::EntryKind::folder;
+    const auto name = normaliseRemoteFolder (path).fromLastOccurrenceOf ("/", false, false);
+
+    if (! withInfo)
+    {
+        printEntry (name, isFolder, nullptr);
+        return true;
+    }
+
+    FileSystemEntryInfo info;
+    const bool known = files().getRemoteEntryInfo (normaliseRemoteFolder (path), isFolder, info) == 0;
+    printEntry (console.isJson() ? DeviceText::toDisplay (path) : path, isFolder, &info);
+    return known;
+}
+
+int Commands::list()
+{
+    if (! connect())
+        return exitNoPort;
+
+    // Without a path: the device's home folder.
+    juce::StringArray paths;
+    bool allListed = options.operands.empty() ? (paths.add ("/mnt/nandfs/usr"), true)
+                                              : expandOperands (0, options.operands.size(), paths);
+
+    for (const auto& path : paths)
+    {
+        if (Platform::wasInterrupted())
+            break;
+
+        const auto folder = normaliseRemoteFolder (path);
+
+        if (paths.size() > 1 && ! console.isJson())
+            console.printLine ((path == paths[0] ? "" : "\n") + console.deviceText (folder) + ":");
+
+        // A folder lists its names; anything else (a file) shows itself, as ls does. The
+        // listing is asked for first, quietly, so that a folder costs one request as ever.
+        juce::StringArray fileNames, folderNames;
+        bool listed = false;
+
         {
-            console.printJson (Json { { "name", Console::displayText (entry.name) },
-                                      { "type", type },
-                                      { "size", info.size },
-                                      { "writable", info.writable },
-                                      { "modified", info.modificationTime.toISO8601 (true).toStdString() } });
+            const LogSilence quiet;
+            listed = files().getFolderContents (folder, &fileNames, &folderNames) == 0;
         }
-        else
-        {
-            const auto columns = juce::String (entry.isFolder ? "d " : "- ") + (info.writable ? "rw " : "r- ")
-                               + juce::String (info.size).paddedLeft (' ', 12) + " "
-                               + info.modificationTime.formatted ("%Y-%m-%d %H:%M") + " ";
-            console.printLine (columns.toStdString() + console.deviceText (entry.name));
-        }
+
+        if (listed && files().lastListingMayBeCut())
+            logLine (folder + " may hold more entries than the device listed");
+
+        allListed = (listed ? listFolder (folder, fileNames, folderNames) : showOneEntry (path, options.longListing))
+                 && allListed;
     }
 
     return outcome (allListed);
 }
 
+int Commands::stat()
+{
+    if (! connect())
+        return exitNoPort;
+
+    juce::StringArray paths;
+    bool allShown = expandOperands (0, options.operands.size(), paths);
+
+    for (const auto& path : paths)
+        allShown = showOneEntry (path, true) && allShown;
+
+    return outcome (allShown);
+}
+
 int Commands::get()
 {
-    const auto remote = deviceOperand (0);
-    auto local = resolveLocalPath (localOperand (1));
+    const auto last = options.operands.size() - 1;
+    const auto toOutput = localOperand (last) == "-";
+    const auto local = resolveLocalPath (localOperand (last));
 
     if (! connect())
         return exitNoPort;
 
+    juce::StringArray remotes;
+
+    if (! expandOperands (0, last, remotes))
+        return exitFailed;
+
+    // Several sources go into one folder, as with cp.
+    if (remotes.size() > 1 && ! toOutput && ! local.isDirectory())
+    {
+        console.error ("Copying several entries needs an existing folder, not " + local.getFullPathName());
+        return exitFailed;
+    }
+
+    bool succeeded = true;
+
+    for (const auto& remote : remotes)
+    {
+        if (Platform::wasInterrupted())
+            break;
+
+        succeeded = getOne (remote, local, toOutput) && succeeded;
+    }
+
+    return outcome (succeeded);
+}
+
+bool Commands::getOne (const juce::String& remote, juce::File local, bool toOutput)
+{
     ProgressLine progress (console);
     ScopedProgress scoped (transfer, progress);
     bool succeeded = false;
@@ -308,15 +458,14 @@ int Commands::get()
 
         bytes = progress.getBytesCopied();
     }
-    else if (localOperand (1) == "-")
+    else if (toOutput)
     {
         // Standard output, as it comes; the summary names it "-".
         juce::String error;
         const auto output = LocalFiles::openStream ({}, error);
         succeeded = transfer.getFileToStream (remote, *output, "standard output") == 0;
-        bytes = succeeded ? progress.getBytesCopied() : 0;
-        printSummary (remote, "-", bytes, progress, succeeded);
-        return outcome (succeeded);
+        printSummary (remote, "-", succeeded ? progress.getBytesCopied() : 0, progress, succeeded);
+        return succeeded;
     }
     else
     {
@@ -329,7 +478,7 @@ int Commands::get()
             if (local == juce::File())
             {
                 console.error ("Can't name a local file after " + remote);
-                return exitFailed;
+                return false;
             }
         }
 
@@ -338,7 +487,7 @@ int Commands::get()
     }
 
     printSummary (remote, local.getFullPathName(), bytes, progress, succeeded);
-    return outcome (succeeded);
+    return succeeded;
 }
 
 int Commands::cat()
@@ -410,7 +559,7 @@ int Commands::put()
 
 int Commands::remove()
 {
-    return onOneEntry ([this] (const juce::String& path)
+    return onEachEntry ([this] (const juce::String& path)
     {
         // Like rm: a folder goes, with everything in it, only with -r.
         if (! options.recursive)
@@ -428,24 +577,72 @@ int Commands::remove()
         }
 
         return files().deleteRemoteEntry (path);
-    });
+    }, true);
 }
 
 int Commands::makeFolder()
 {
-    return onOneEntry ([this] (const juce::String& path) { return files().createRemoteFolder (path); });
+    return onEachEntry ([this] (const juce::String& path)
+    {
+        if (! options.parents)
+            return files().createRemoteFolder (path);
+
+        // Like mkdir -p: each missing folder on the way, and no complaint about one that is there.
+        const auto folder = normaliseRemoteFolder (path);
+        juce::String made;
+
+        for (const auto& part : juce::StringArray::fromTokens (folder, "/", {}))
+        {
+            if (part.isEmpty())
+                continue;
+
+            made += "/" + part;
+            const auto kind = files().kindOf (made);
+
+            if (kind == RemoteFileSystem::EntryKind::folder)
+                continue;
+
+            if (kind != RemoteFileSystem::EntryKind::missing)
+            {
+                if (kind == RemoteFileSystem::EntryKind::file)
+                    console.error (DeviceText::toDisplay (made) + " is a file");
+
+                return -1;
+            }
+
+            if (files().createRemoteFolder (made) != 0)
+                return -1;
+        }
+
+        return 0;
+    }, false);
 }
 
-int Commands::onOneEntry (const std::function<int (const juce::String&)>& operation)
+int Commands::onEachEntry (const std::function<int (const juce::String&)>& operation, bool matchPatterns)
 {
     if (! connect())
         return exitNoPort;
 
-    const auto remote = deviceOperand (0);
-    const auto succeeded = operation (remote) == 0;
+    juce::StringArray paths;
+    bool succeeded = true;
 
-    if (console.isJson())
-        console.printJson (Json { { "command", options.command }, { "remote", Console::displayText (remote) }, { "ok", succeeded } });
+    if (matchPatterns)
+        succeeded = expandOperands (0, options.operands.size(), paths);
+    else
+        for (size_t i = 0; i < options.operands.size(); ++i)
+            paths.add (deviceOperand (i));
+
+    for (const auto& remote : paths)
+    {
+        if (Platform::wasInterrupted())
+            break;
+
+        const auto done = operation (remote) == 0;
+        succeeded = done && succeeded;
+
+        if (console.isJson())
+            console.printJson (Json { { "command", options.command }, { "remote", Console::displayText (remote) }, { "ok", done } });
+    }
 
     return outcome (succeeded);
 }
@@ -455,8 +652,14 @@ int Commands::move()
     if (! connect())
         return exitNoPort;
 
-    const auto from = deviceOperand (0), to = deviceOperand (1);
+    const auto from = deviceOperand (0);
+    auto to = deviceOperand (1);
     const bool isFolder = files().kindOf (from) == RemoteFileSystem::EntryKind::folder;
+
+    // Like mv: into an existing folder, under its own name.
+    if (files().kindOf (to) == RemoteFileSystem::EntryKind::folder)
+        to = joinRemotePath (normaliseRemoteFolder (to), normaliseRemoteFolder (from).fromLastOccurrenceOf ("/", false, false));
+
     const auto succeeded = files().moveWithoutReplacing (from, to, isFolder) == 0;
 
     if (console.isJson())
@@ -801,7 +1004,7 @@ void Commands::onPropertyValueChanged (juce::Array<juce::uint16> propertyPath, j
     {
         console.printJson (Json { { "notification", "property" },
                                   { "path", std::vector<juce::uint16> (propertyPath.begin(), propertyPath.end()) },
-                                  { "id", propertyId }, { "value", value } });
+                                  { "id", (juce::uint16) propertyId }, { "value", value } });
     }
     else
     {
@@ -820,12 +1023,23 @@ void Commands::onPropertyTextChanged (juce::Array<juce::uint16> propertyPath, ju
     {
         console.printJson (Json { { "notification", "property" },
                                   { "path", std::vector<juce::uint16> (propertyPath.begin(), propertyPath.end()) },
-                                  { "id", propertyId }, { "text", Console::displayText (text) } });
+                                  { "id", (juce::uint16) propertyId }, { "text", Console::displayText (text) } });
     }
     else
     {
-        console.printLine ("Prop " + std::to_string (propertyId) + ": " + console.deviceText (text));
+        console.printLine ("Prop " + std::to_string ((juce::uint16) propertyId) + ": " + console.deviceText (text));
     }
+}
+
+void Commands::onProcessTerminated (juce::int32 processId, juce::int32 exitCode)
+{
+    if (! printNotifications)
+        return;   // the client logs it
+
+    if (console.isJson())
+        console.printJson (Json { { "notification", "terminated" }, { "process", processId }, { "exitCode", exitCode } });
+    else
+        console.printLine ("Process " + std::to_string (processId) + " terminated with exit code " + std::to_string (exitCode));
 }
 
 int Commands::doctor()

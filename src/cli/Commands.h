@@ -30,6 +30,7 @@ public:
     int ports();
     int identify();
     int list();
+    int stat();
     int get();
     int cat();
     int put();
@@ -44,8 +45,21 @@ public:
     int doctor();
 
 private:
-    /** rm and mkdir: one operation on the device path given, with its JSON summary. */
-    int onOneEntry (const std::function<int (const juce::String&)>& operation);
+    /** rm and mkdir: the operation on each device path given (patterns matched first, when
+        asked), with a JSON summary each. */
+    int onEachEntry (const std::function<int (const juce::String&)>& operation, bool matchPatterns);
+
+    /** The device paths of operands [first, end): a last part with * or ? is matched against
+        its folder's listing. False (with a message) when a pattern matches nothing. */
+    bool expandOperands (size_t first, size_t end, juce::StringArray& paths);
+
+    /** One entry as ls shows it (with info: as ls -l). */
+    void printEntry (const juce::String& name, bool isFolder, const FileSystemEntryInfo* info);
+    bool listFolder (const juce::String& folder, const juce::StringArray& fileNames, const juce::StringArray& folderNames);
+    bool showOneEntry (const juce::String& path, bool withInfo);
+
+    /** get of one device entry to local (a folder, a file, or standard output). */
+    bool getOne (const juce::String& remote, juce::File local, bool toOutput);
 
     /** Opens the chosen port and attaches it to the client; false when there is none. */
     bool connect();
@@ -75,6 +89,7 @@ private:
     void onEvent (juce::int32 eventId, juce::int64 argument) override;
     void onPropertyValueChanged (juce::Array<juce::uint16> propertyPath, juce::int32 propertyId, juce::int32 value) override;
     void onPropertyTextChanged (juce::Array<juce::uint16> propertyPath, juce::int32 propertyId, const juce::String& text) override;
+    void onProcessTerminated (juce::int32 processId, juce::int32 exitCode) override;
 
     const CliOptions& options;
     Console& console;

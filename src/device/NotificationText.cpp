@@ -7,10 +7,10 @@ juce::String NotificationText::event (juce::int32 eventId, juce::int64 argument)
 
 juce::String NotificationText::propertyValue (juce::int32 propertyId, juce::int32 value)
 {
-    return "Prop " + juce::String (propertyId) + ": value " + juce::String (value) + ".";
+    return "Prop " + juce::String ((juce::uint16) propertyId) + ": value " + juce::String (value) + ".";
 }
 
 juce::StringArray NotificationText::propertyText (juce::int32 propertyId, const juce::String& text)
 {
-    return { "Prop " + juce::String (propertyId) + ":", text };
+    return { "Prop " + juce::String ((juce::uint16) propertyId) + ":", text };
 }

@@ -358,8 +358,13 @@ void VeltraneClient::dispatchNotification (std::unique_ptr<ReceivedMessage> mess
             if (notification.isMalformed())
                 logLine (malformedLine (messageId, payloadLength));
             else
+            {
                 logLine ("Process " + juce::String (notification.getProcessId()) + " terminated with exit code "
                          + juce::String (notification.getProcessExitCode()));
+
+                for (auto* listener : listeners)
+                    listener->onProcessTerminated (notification.getProcessId(), notification.getProcessExitCode());
+            }
             break;
         }
 

@@ -145,7 +145,7 @@ TEST (MainPane, NotificationsAreLoggedInTheirFormats)
     });
 
     EXPECT_EQ (logLines (pane), juce::StringArray ({ "Event 5, arg 2.", "Event -1, arg -9.",
-                                                     "Prop -32768: value -5.", "Prop 7:", "device text" }));
+                                                     "Prop 32768: value -5.", "Prop 7:", "device text" }));
 }
 
 TEST (MainPane, EveryLineAlsoGoesToStandardError)

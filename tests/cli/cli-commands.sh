@@ -136,7 +136,7 @@ check "  (the usage)" err_has "Usage:"
 cli ls --frob /x
 check "2 for an unknown option" test "$status" -eq 2
 cli get /mnt/nandfs/x
-check "2 for a missing argument" test "$status" -eq 2 && check "  (the usage of get)" err_has "get [OPTIONS] REMOTE LOCAL"
+check "2 for a missing argument" test "$status" -eq 2 && check "  (the usage of get)" err_has "get [OPTIONS] REMOTE... LOCAL"
 : > "$work/a/requests.log"
 USB_FILE_UTILITY_PORTS="" "$CLI" --port "$work/no-such-port" identify > "$work/out" 2> "$work/err"; status=$?
 check "3 when the port can't be opened" test "$status" -eq 3
@@ -190,17 +190,20 @@ cli getmac "$work/mac2.txt"
 check "no MAC file: exit 1, logged" test "$status" -eq 1 && check "  (logged)" err_has "Failed to read mac file"
 
 echo "watch"
-start_simulator a "WhoAmIRequest#1 notify event 7 42" "WhoAmIRequest#1 notify property 1,2 5 99"
+start_simulator a "WhoAmIRequest#1 notify event 7 42" "WhoAmIRequest#1 notify property 1,2 5 99" \
+    "WhoAmIRequest#1 notify terminated 1234 -1" "WhoAmIRequest#1 notify property - 0x8000 hello"
 USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" --json watch > "$work/out" 2> "$work/err" &
 pid=$!
-for _ in $(seq 100); do [ "$(wc -l < "$work/out")" -ge 2 ] && break; sleep 0.05; done
+for _ in $(seq 100); do [ "$(wc -l < "$work/out")" -ge 4 ] && break; sleep 0.05; done
 kill -INT "$pid"; wait "$pid"; status=$?
 check "ends with exit 0 when interrupted" test "$status" -eq 0
 check "one JSON object per notification" python3 -c '
 import json, sys
 got = [json.loads(l) for l in open(sys.argv[1]).read().splitlines()]
 assert got == [{"notification": "event", "id": 7, "argument": 42},
-               {"notification": "property", "path": [1, 2], "id": 5, "value": 99}], got
+               {"notification": "property", "path": [1, 2], "id": 5, "value": 99},
+               {"notification": "terminated", "process": 1234, "exitCode": -1},
+               {"notification": "property", "path": [], "id": 32768, "text": "hello"}], got
 ' "$work/out"
 
 echo "Ctrl-C during a slow get"
@@ -293,6 +296,33 @@ USB_FILE_UTILITY_PORTS="$work/gone;$work/a/port" "$CLI" ports > "$work/out" 2>&1
 check "ports leaves out a named path that isn't there" test "$(cat "$work/out")" = "$work/a/port"
 USB_FILE_UTILITY_PORTS="$work/gone" "$CLI" ports > /dev/null 2>&1
 check "ports with none there: exit 3" test $? -eq 3
+
+echo "several operands, patterns, ls and stat of a file, mkdir -p, mv into a folder"
+start_simulator a || exit 1
+mkdir -p "$device/usr/logs"
+for n in 1 2 3; do echo "log $n" > "$device/usr/logs/run$n.log"; done
+echo notes > "$device/usr/logs/notes.txt"
+cli ls
+check "ls without a path lists the home folder" test "$(cat "$work/out")" = logs
+cli ls /mnt/nandfs/usr/logs/notes.txt
+check "ls FILE shows the file" test "$(cat "$work/out")" = notes.txt -a "$status" -eq 0
+cli --json stat /mnt/nandfs/usr/logs/notes.txt
+check "stat FILE: its type and size" grep -q '"type":"file","size":6' "$work/out"
+mkdir -p "$work/logs"
+cli get '/mnt/nandfs/usr/logs/*.log' /mnt/nandfs/usr/logs/notes.txt "$work/logs"
+check "get PATTERN FILE FOLDER copies every match and the file" test "$(ls "$work/logs" | tr '\n' ' ')" = "notes.txt run1.log run2.log run3.log "
+cli get '/mnt/nandfs/usr/logs/*.bin' "$work/logs"
+check "a pattern that matches nothing: exit 1" test "$status" -eq 1 && check "  and says so" err_has "Nothing on the device matches"
+cli get /mnt/nandfs/usr/logs/run1.log /mnt/nandfs/usr/logs/run2.log "$work/logs/one.log"
+check "several sources into a file: exit 1" test "$status" -eq 1 -a ! -e "$work/logs/one.log"
+cli rm /mnt/nandfs/usr/logs/run1.log '/mnt/nandfs/usr/logs/run?.log'
+check "rm A PATTERN removes them all" test "$(ls "$device/usr/logs")" = notes.txt
+cli mkdir -p /mnt/nandfs/usr/a/b/c
+check "mkdir -p makes the missing parents" test -d "$device/usr/a/b/c" -a "$status" -eq 0
+cli mkdir -p /mnt/nandfs/usr/a/b
+check "  and an existing folder is no error" test "$status" -eq 0
+cli mv /mnt/nandfs/usr/logs/notes.txt /mnt/nandfs/usr/a
+check "mv into an existing folder moves into it" test -f "$device/usr/a/notes.txt"
 
 echo "--timeout for a slow device"
 start_simulator a "FileSystemEntryDeleteRequest delay 2500" || exit 1
