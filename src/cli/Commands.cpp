@@ -367,9 +367,6 @@ int Commands::list()
 
         const auto folder = normaliseRemoteFolder (path);
 
-        if (paths.size() > 1 && ! console.isJson())
-            console.printLine ((path == paths[0] ? "" : "\n") + console.deviceText (folder) + ":");
-
         // A folder lists its names; anything else (a file) shows itself, as ls does. The
         // listing is asked for first, quietly, so that a folder costs one request as ever.
         juce::StringArray fileNames, folderNames;
@@ -379,6 +376,10 @@ int Commands::list()
             const LogSilence quiet;
             listed = files().getFolderContents (folder, &fileNames, &folderNames) == 0;
         }
+
+        // Several folders each under their name, as ls does.
+        if (listed && paths.size() > 1 && ! console.isJson())
+            console.printLine ((path == paths[0] ? "" : "\n") + console.deviceText (folder) + ":");
 
         if (listed && files().lastListingMayBeCut())
             logLine (folder + " may hold more entries than the device listed");

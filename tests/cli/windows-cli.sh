@@ -65,6 +65,14 @@ s = json.loads(open(sys.argv[1]).read())
 assert s["ok"] is True and s["bytes"] == 4 * 8169 + 3 and s["local"] == "C:\\cli-test\\data.bin", s
 ' "$work/out"
 
+echo "streams"
+USB_FILE_UTILITY_PORTS=COM4 timeout --kill-after=10 120 "$wine" "$exe" get /mnt/nandfs/data.bin - > "$work/streamed.bin" 2> /dev/null
+check "get F - gives the device file's bytes, unchanged" cmp -s "$device/data.bin" "$work/streamed.bin"
+USB_FILE_UTILITY_PORTS=COM4 timeout --kill-after=10 120 "$wine" "$exe" put - /mnt/nandfs/piped.bin < "$device/data.bin" > /dev/null 2>&1
+check "put - takes standard input, unchanged" cmp -s "$device/data.bin" "$device/piped.bin"
+cli --json ls /mnt/nandfs/nope
+check "a failure under --json: one object with ok false" test "$status" -eq 1 -a "$(grep -c '"ok":false' "$work/out")" -eq 1
+
 echo "doctor"
 cli --port COM4 doctor
 check "a free, present port: exit 0" test "$status" -eq 0
