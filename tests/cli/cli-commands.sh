@@ -17,6 +17,7 @@ stop_simulator() {   # NAME
 }
 cleanup() {
     for name in "${!simulator_pids[@]}"; do stop_simulator "$name"; done
+    [ -z "${device_name:-}" ] || rm -f "$device_name"
     [ -n "${KEEP_SESSION:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -278,7 +279,9 @@ USB_FILE_UTILITY_PORTS=$work/a/port "$CLI" ls /mnt/nandfs > /dev/full 2> /dev/nu
 check "a write error on standard output is exit 1" test $? -eq 1
 
 echo "failures a script can read"
-for args in "ls /mnt/nandfs/nope" "get /mnt/nandfs/nope $work/nope" "update $work/no-image.bin" "rm /mnt/nandfs/nope"; do
+for args in "ls /mnt/nandfs/nope" "stat /mnt/nandfs/nope" "get /mnt/nandfs/nope $work/nope" "cat /mnt/nandfs/nope" \
+            "put $work/nope /mnt/nandfs/x" "update $work/no-image.bin" "rm /mnt/nandfs/nope" \
+            "mkdir /mnt/nandfs/nope/deeper" "mv /mnt/nandfs/nope /mnt/nandfs/x"; do
     cli --json $args
     check "--json $args: exit 1 and one object with ok false and the error" python3 -c '
 import json, sys
@@ -323,6 +326,28 @@ cli mkdir -p /mnt/nandfs/usr/a/b
 check "  and an existing folder is no error" test "$status" -eq 0
 cli mv /mnt/nandfs/usr/logs/notes.txt /mnt/nandfs/usr/a
 check "mv into an existing folder moves into it" test -f "$device/usr/a/notes.txt"
+
+echo "choosing the device by its USB serial number, in a made-up device tree"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "  skipped: needs root to give the simulator a device name"
+else
+    start_simulator a || exit 1
+    sysfs=$work/sysfs
+    usb=$sysfs/devices/pci0000:00/0000:00:14.0/usb1/1-4
+    mkdir -p "$usb/1-4:1.0/tty/ttyACM97" "$sysfs/class/tty"
+    printf '5e1d\n' > "$usb/idVendor"; printf '0b47\n' > "$usb/idProduct"
+    printf '0100\n' > "$usb/bcdDevice"; printf 'UNIT-0042\n' > "$usb/serial"
+    ln -s "$usb/1-4:1.0" "$usb/1-4:1.0/tty/ttyACM97/device"
+    ln -s "$usb/1-4:1.0/tty/ttyACM97" "$sysfs/class/tty/ttyACM97"
+    device_name=/dev/ttyACM97
+    ln -sfn "$(cat "$work/a/simulator.out")" "$device_name"
+    USB_FILE_UTILITY_SYSFS=$sysfs USB_FILE_UTILITY_PORTS= "$CLI" --json ports > "$work/out" 2> "$work/err"
+    check "ports names where the device is plugged in and its serial number" \
+        grep -qx '{"port":"/dev/ttyACM97","name":"ttyACM97","location":"1-4","serial":"UNIT-0042"}' "$work/out"
+    USB_FILE_UTILITY_SYSFS=$sysfs USB_FILE_UTILITY_PORTS= "$CLI" --port UNIT-0042 identify > "$work/out" 2> "$work/err"
+    check "--port takes the serial number" grep -qx "firstText: Device simulator" "$work/out"
+    rm -f "$device_name"; device_name=
+fi
 
 echo "--timeout for a slow device"
 start_simulator a "FileSystemEntryDeleteRequest delay 2500" || exit 1
