@@ -783,7 +783,7 @@ int Commands::watch()
     // Until Ctrl-C, or until the device's port has gone (unplugged).
     while (! Platform::wasInterrupted())
     {
-        if (! PortChoice::isThere (connectedPort))
+        if (! PortChoice::isThere (connectedPort) || client.hasLostPort())
         {
             console.error ("The device has gone: " + connectedPort + " is no longer there");
             return exitFailed;

@@ -71,6 +71,11 @@ void VeltraneClient::attachPort (SerialPort* newPort)
     outputStream = std::make_unique<SerialPortOutputStream> (port);
 }
 
+bool VeltraneClient::hasLostPort() const
+{
+    return inputStream != nullptr && ! inputStream->isThreadRunning();
+}
+
 void VeltraneClient::detachPort()
 {
     releaseStreams();

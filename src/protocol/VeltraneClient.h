@@ -43,6 +43,10 @@ public:
 
     bool isConnected() const noexcept { return port != nullptr; }
 
+    /** True once the attached port has stopped delivering for good (unplugged, hung up):
+        its reader has ended. */
+    bool hasLostPort() const;
+
     /** The log context (see LogContext) of the client's own thread, which logs notifications
         and frames it had to drop: set it to the caller's when several clients share a log. */
     void setLogContext (const juce::String& name);
