@@ -255,7 +255,14 @@ DeviceReport DeviceJob::runSteps (Steps& steps)
     })
     && (job.macFolder.isEmpty() || steps.step ("getmac", [&] (juce::String& error, juce::String&)
     {
-        return fetchMacFile (steps.transfer, resolveLocalPath (job.macFolder), steps.report.macAddress, error);
+        if (! fetchMacFile (steps.transfer, resolveLocalPath (job.macFolder), steps.report.macAddress, error))
+            return false;
+
+        // From now on every line of the device says which unit it is.
+        const auto context = port.slot + " " + steps.report.macAddress;
+        LogContext::set (context);
+        steps.client.setLogContext (context);
+        return true;
     }))
     && std::all_of (job.uploads.begin(), job.uploads.end(), [&] (const StationJob::Upload& each)
     {
