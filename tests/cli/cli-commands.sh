@@ -269,8 +269,9 @@ check "  and the FIFO stays" test -p "$work/fifo"
 if [ "$(id -u)" -eq 0 ]; then
     chmod 666 "$(cat "$work/a/simulator.out")"
     chmod 755 "$work" "$work/a"
+    cp "$CLI" "$work/cli-copy"   # the build folder may be closed to other users
     setpriv --reuid=nobody --regid=nogroup --clear-groups env USB_FILE_UTILITY_PORTS=$work/a/port XDG_DATA_HOME=/tmp \
-        "$CLI" get /mnt/nandfs/macAddress.txt /dev/stdout > "$work/out" 2> "$work/err"
+        "$work/cli-copy" get /mnt/nandfs/macAddress.txt /dev/stdout > "$work/out" 2> "$work/err"
     check "get onto /dev/stdout as an unprivileged user writes the file there" \
         cmp -s "$device/macAddress.txt" "$work/out"
 fi
