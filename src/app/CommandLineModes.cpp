@@ -1,7 +1,9 @@
 #include "app/CommandLineModes.h"
 #include "app/ConnectionPane.h"
 #include "app/HostDialogs.h"
+#include "app/MainPane.h"
 #include "app/Settings.h"
+#include "app/StationPane.h"
 #include "device/MacAddress.h"
 #include "device/PortChoice.h"
 #include "device/RecordKeeper.h"
@@ -84,18 +86,106 @@ private:
     const juce::String jobName;
     DeviceReport report;
 };
+
+/** Stores the station keyword's options as the "Station" tab's settings; false with the
+    problem when an option is unknown or lacks its value (nothing is stored then). */
+bool storeStationOptions (const juce::StringArray& tokens, juce::String& problem)
+{
+    juce::String image, macFolder, ports, records;
+    juce::StringArray uploads;
+    bool verify = false, jobGiven = false, portsGiven = false, recordsGiven = false;
+
+    for (int i = 1; i < tokens.size(); ++i)
+    {
+        const auto option = tokens[i];
+
+        if (option == "--verify")
+        {
+            verify = jobGiven = true;
+            continue;
+        }
+
+        if (option != "--image" && option != "--getmac" && option != "--put" && option != "--records" && option != "--ports")
+        {
+            problem = "Unknown option for station: " + option;
+            return false;
+        }
+
+        if (i + 1 >= tokens.size())
+        {
+            problem = option + " needs a value";
+            return false;
+        }
+
+        // A value with blanks comes quoted; the quotes are not part of it.
+        const auto value = tokens[++i].unquoted();
+
+        if (option == "--image")         { image = value; jobGiven = true; }
+        else if (option == "--getmac")   { macFolder = value; jobGiven = true; }
+        else if (option == "--records")  { records = value; recordsGiven = true; }
+        else if (option == "--ports")    { ports = value; portsGiven = true; }
+        else
+        {
+            if (value.indexOfChar ('=') <= 0)
+            {
+                problem = "--put takes LOCAL=REMOTE, not " + value;
+                return false;
+            }
+
+            uploads.add (value);
+            jobGiven = true;
+        }
+    }
+
+    if (jobGiven)
+    {
+        Settings::setAndSave ("StationImage", image);
+        Settings::setAndSave ("StationMacFolder", macFolder);
+        Settings::setAndSave ("StationUploads", uploads.joinIntoString ("; "));
+        Settings::setAndSave ("Verify after writing", verify ? "1" : "0");
+    }
+
+    if (recordsGiven)
+        Settings::setAndSave ("Records", records);
+
+    if (portsGiven)
+        Settings::setAndSave ("StationPorts", ports);
+
+    return true;
+}
 } // namespace
 
-CommandLineOutcome runCommandLine (const juce::String& commandLine, ConnectionPane& connectionPane)
+CommandLineOutcome runCommandLine (const juce::String& commandLine, MainPane& mainPane)
 {
     juce::StringArray tokens;
     tokens.addTokens (commandLine, " \t\r\n", "\"");
+    tokens.removeEmptyStrings();
 
     const auto keyword = tokens[0];
     CommandLineOutcome outcome;
 
+    if (keyword == "station")
+    {
+        juce::String problem;
+
+        if (! storeStationOptions (tokens, problem))
+        {
+            logLine (problem);
+            HostDialogs::current().showMessage (problem, true);
+            outcome.quit = true;
+            outcome.exitCode = -1;
+            return outcome;
+        }
+
+        mainPane.getStationPane().loadSettings();
+        outcome.station = true;
+        return outcome;
+    }
+
     if (keyword != "auto" && keyword != "getmac")
         return outcome;
+
+    auto& connectionPane = mainPane.getConnectionPane();
 
     outcome.quit = true;
     outcome.exitCode = -1;

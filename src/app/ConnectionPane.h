@@ -37,6 +37,9 @@ public:
     /** Closes the held port, if any (the object stays until it is discarded). */
     void closePort();
 
+    /** Closes and discards the port and leaves "Connect" as the only way on. */
+    void disconnect()                                           { returnToIdle(); }
+
     bool holdsPort() const noexcept { return connection.isOpen(); }
 
     /** The port last opened, and the device's identification once it has given it. */

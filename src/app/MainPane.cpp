@@ -2,6 +2,7 @@
 #include "app/ConnectionPane.h"
 #include "app/Settings.h"
 #include "app/StandardErrorEcho.h"
+#include "app/StationPane.h"
 #include "app/TransferProgressPanel.h"
 #include "browser/FileSystemPane.h"
 #include "device/NotificationText.h"
@@ -15,6 +16,9 @@ constexpr int standardErrorDrainMs = 1000;
 
 // The progress strip's height; the tabs give up this much room while it shows.
 constexpr int progressStripHeight = 36;
+
+// The tabs, in their order.
+constexpr int connectionTab = 0, fileSystemTab = 1, stationTab = 2;
 
 bool isQuitting()
 {
@@ -49,6 +53,8 @@ MainPane::MainPane()
     connectionPane = new ConnectionPane (*this);
     tabs->addTab ("Connection", juce::Colours::white, connectionPane, true);
     tabs->addTab ("File System", juce::Colours::white, new FileSystemPane (*this), true);
+    stationPane = new StationPane (*this);
+    tabs->addTab ("Station", juce::Colours::white, stationPane, true);
     tabs->setCurrentTabIndex (0);
 
     // Above the tabs, shown only while a device operation runs.
@@ -96,6 +102,10 @@ void MainPane::log (juce::String text)
 {
     if (shuttingDown)
         return;
+
+    // The station's tiles show each slot's last lines.
+    if (stationPane != nullptr)
+        stationPane->logged (text);
 
     if (droppingDiscoveryLines && text.startsWith ("Ignoring ")
         && juce::MessageManager::getInstance()->isThisTheMessageThread())
@@ -158,7 +168,7 @@ void MainPane::catchUpWithWindow()
 //==============================================================================
 MainPane::DeviceOperation::DeviceOperation (MainPane& pane)
 {
-    if (pane.operationRunning || isQuitting())
+    if (pane.operationRunning || pane.stationRunning || isQuitting())
         return;
 
     owner = &pane;
@@ -258,10 +268,31 @@ void MainPane::setConnected()
 void MainPane::setDisconnected()
 {
     connectionPane->closePort();
-    tabs->setCurrentTabIndex (0);
+    tabs->setCurrentTabIndex (connectionTab);
+    tabs->getTabbedButtonBar().getTabButton (fileSystemTab)->setEnabled (false);
+}
 
-    for (int i = 1; i < tabs->getNumTabs(); ++i)
-        tabs->getTabbedButtonBar().getTabButton (i)->setEnabled (false);
+void MainPane::setStationRunning (bool running)
+{
+    if (running && connectionPane->holdsPort())
+        connectionPane->disconnect();
+
+    stationRunning = running;
+
+    // After the station the device is not connected: only "Connection" comes back.
+    for (const auto tab : { connectionTab, fileSystemTab })
+    {
+        tabs->getTabbedButtonBar().getTabButton (tab)->setEnabled (! running && tab == connectionTab);
+        tabs->getTabContentComponent (tab)->setEnabled (! running);
+    }
+
+    if (running)
+        showStationTab();
+}
+
+void MainPane::showStationTab()
+{
+    tabs->setCurrentTabIndex (stationTab);
 }
 
 void MainPane::paint (juce::Graphics& g)

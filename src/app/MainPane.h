@@ -10,10 +10,11 @@
 #include <atomic>
 
 class ConnectionPane;
+class StationPane;
 class TransferProgressPanel;
 
-/** The content of the main window: the protocol client, the "Connection" and "File
-    System" tabs, and the log under them. It is the program's logger and the listener of
+/** The content of the main window: the protocol client, the "Connection", "File System"
+    and "Station" tabs, and the log under them. It is the program's logger and the listener of
     the device's notifications, which it writes to the log. */
 class MainPane : public juce::Component,
                  public ILogger,
@@ -39,8 +40,16 @@ public:
     void setConnected();
 
     /** Closes the connection pane's port (if it holds one), shows the "Connection" tab and
-        disables the others. */
+        disables the "File System" tab. */
     void setDisconnected();
+
+    /** While the station runs, the "Connection" and "File System" tabs take no input and
+        no device operation starts, so that no single-device operation meets a station
+        port: starting it closes the connection pane's port and shows the "Station" tab. */
+    void setStationRunning (bool running);
+
+    /** Shows the "Station" tab. */
+    void showStationTab();
 
     /** One thing at a time on the device: every entry point that talks to it (a button, a
         listing, a drop, a command-line mode) holds one of these while it runs. While it
@@ -61,7 +70,8 @@ public:
         JUCE_DECLARE_NON_COPYABLE (DeviceOperation)
     };
 
-    bool isBusy() const noexcept                     { return operationRunning; }
+    /** True while a device operation or the station runs. */
+    bool isBusy() const noexcept                     { return operationRunning || stationRunning; }
 
     /** Stops the running transfer after its current block (nothing when idle). */
     void cancelOperation();
@@ -87,6 +97,7 @@ public:
     FileTransfer& getTransfers() noexcept            { return transfers; }
     RemoteFileSystem& getFiles() noexcept            { return transfers.getFileSystem(); }
     ConnectionPane& getConnectionPane() noexcept     { return *connectionPane; }
+    StationPane& getStationPane() noexcept           { return *stationPane; }
     juce::TabbedComponent& getTabs() noexcept        { return *tabs; }
     juce::TextEditor& getLogEditor() noexcept        { return *logEditor; }
 
@@ -107,12 +118,14 @@ private:
     InputShield shield;
     std::unique_ptr<TransferProgressPanel> progressPanel;
     bool operationRunning = false;
+    bool stationRunning = false;
     bool droppingDiscoveryLines = false;
     juce::String pendingLogText;
     juce::CriticalSection logLock;
     std::unique_ptr<juce::TabbedComponent> tabs;
     std::unique_ptr<juce::TextEditor> logEditor;
     ConnectionPane* connectionPane = nullptr;
+    StationPane* stationPane = nullptr;
     std::atomic<bool> shuttingDown { false };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainPane)

@@ -49,16 +49,17 @@ TEST (MainPane, LayoutFollowsTheHeight)
     EXPECT_EQ (pane.getTabs().getBounds(), juce::Rectangle<int> (8, 8, 484, 154));
 }
 
-TEST (MainPane, OnlyTheConnectionTabIsAvailableUntilConnected)
+TEST (MainPane, TheFileSystemTabIsAvailableOnlyWhileConnected)
 {
     MainPane pane;
     auto& tabs = pane.getTabs();
 
-    ASSERT_EQ (tabs.getNumTabs(), 2);
-    EXPECT_EQ (tabs.getTabNames(), juce::StringArray ({ "Connection", "File System" }));
+    ASSERT_EQ (tabs.getNumTabs(), 3);
+    EXPECT_EQ (tabs.getTabNames(), juce::StringArray ({ "Connection", "File System", "Station" }));
     EXPECT_EQ (tabs.getCurrentTabIndex(), 0);
     EXPECT_TRUE (tabs.getTabbedButtonBar().getTabButton (0)->isEnabled());
     EXPECT_FALSE (tabs.getTabbedButtonBar().getTabButton (1)->isEnabled());
+    EXPECT_TRUE (tabs.getTabbedButtonBar().getTabButton (2)->isEnabled());
 
     pane.setConnected();
     EXPECT_TRUE (tabs.getTabbedButtonBar().getTabButton (1)->isEnabled());
@@ -67,6 +68,7 @@ TEST (MainPane, OnlyTheConnectionTabIsAvailableUntilConnected)
     pane.setDisconnected();
     EXPECT_EQ (tabs.getCurrentTabIndex(), 0);
     EXPECT_FALSE (tabs.getTabbedButtonBar().getTabButton (1)->isEnabled());
+    EXPECT_TRUE (tabs.getTabbedButtonBar().getTabButton (2)->isEnabled());
 }
 
 TEST (MainPane, InstallsItselfAsTheLoggerAndLeavesTheSlotWhenDestroyed)
