@@ -157,6 +157,22 @@ click_window() {
     xdotool mousemove --window "$1" "$2" "$3" click 1 2>/dev/null
 }
 
+# close_window WINDOW: a click on the close button at the right end of the window's title bar.
+close_window() {
+    local WIDTH=0
+    eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null | grep -E '^WIDTH=[0-9]+$')"
+    click_window "$1" $((WIDTH - 20)) 17
+}
+
+# wait_for_log LINE [SECONDS]: until the program has logged the line (see log_has).
+wait_for_log() {
+    for _ in $(seq $(( ${2:-30} * 10 ))); do
+        log_has "$1" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # wait_for_request TEXT [SECONDS]: until the device has received a request line holding TEXT.
 wait_for_request() {
     local tries=$(( ${2:-20} * 10 ))
