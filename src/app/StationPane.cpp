@@ -336,6 +336,7 @@ void StationPane::comboBoxChanged (juce::ComboBox* box)
                                        juce::Colours::grey);
     recordsBox.setVisible (kind != defaultRecords);
     recordsBrowse.setVisible (kind == fileRecords);
+    resized();   // the box takes the room of a hidden Browse
 
     if (box != nullptr)
     {
