@@ -141,11 +141,20 @@ await_app() {
     echo "$answered" | wc -w > "$session_dir/boxes"
 }
 
-# The main window of a process, once it is on the screen (waits up to 20 s).
+# The main window of a process, once it is on the screen (waits up to 20 s): the largest of
+# its windows with the program's title (Windows programs put thin shadow windows of the
+# same title around theirs).
 main_window_of() {
-    local window=""
+    local window="" candidate largest=0
     for _ in $(seq 200); do
-        window=$(xdotool search --onlyvisible --pid "$1" --name "^USB File Utility$" 2>/dev/null | head -1)
+        for candidate in $(xdotool search --onlyvisible --pid "$1" --name "^USB File Utility$" 2>/dev/null); do
+            local WIDTH=0 HEIGHT=0
+            eval "$(xdotool getwindowgeometry --shell "$candidate" 2>/dev/null | grep -E '^(WIDTH|HEIGHT)=[0-9]+$')"
+            if [ $((WIDTH * HEIGHT)) -gt "$largest" ]; then
+                largest=$((WIDTH * HEIGHT))
+                window=$candidate
+            fi
+        done
         [ -n "$window" ] && break
         sleep 0.1
     done
@@ -157,11 +166,13 @@ click_window() {
     xdotool mousemove --window "$1" "$2" "$3" click 1 2>/dev/null
 }
 
-# close_window WINDOW: a click on the close button at the right end of the window's title bar.
+# close_window PID: a click on the close button at the right end of the title bar of the
+# process's main window, as it is on the screen now.
 close_window() {
-    local WIDTH=0
-    eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null | grep -E '^WIDTH=[0-9]+$')"
-    click_window "$1" $((WIDTH - 20)) 17
+    local window WIDTH=0
+    window=$(main_window_of "$1")
+    eval "$(xdotool getwindowgeometry --shell "$window" 2>/dev/null | grep -E '^WIDTH=[0-9]+$')"
+    click_window "$window" $((WIDTH - 20)) 17
 }
 
 # wait_for_log LINE [SECONDS]: until the program has logged the line (see log_has).

@@ -95,6 +95,54 @@ run_app auto
 check "exit code -1" test "$app_status" -eq 255
 check "the open failure is logged" log_has "Failed to open port"
 
+echo "station over COM11 and COM12, one device refusing the image; closed with the title bar's button"
+stop_simulator
+station_pids=()
+for n in 1 2; do
+    dir=$session_dir/station$n
+    mkdir -p "$dir/root/mnt/nandfs"
+    printf '00:1a:2b:3c:4d:0%s\n' "$n" > "$dir/root/mnt/nandfs/macAddress.txt"
+    rules=()
+    [ "$n" -eq 2 ] && rules=(--rule 'FileWriteRequest path=/mnt/nandfs/KX9image fail Refused')
+    launch_simulator "$dir" "$dir/root" "${rules[@]}" || exit 1
+    station_pids+=("$launched_pid")
+    ln -sfn "$dir/port" "$WINEPREFIX/dosdevices/com1$n"
+done
+station_image=$drive_c/station-image.bin
+head -c $((2 * 8169 + 10)) /dev/urandom > "$station_image"
+rm -rf "$drive_c/station-macs" "$drive_c"/station-records.sqlite*
+write_windows_settings
+APP_PORTS="COM11;COM12"
+start_app station --image 'C:\station-image.bin' --getmac 'C:\station-macs' --records 'C:\station-records.sqlite'
+APP_PORTS=COM5
+main_window_of "$app_pid" > /dev/null   # on the screen
+check "COM11 passed" wait_for_log "[COM11 00-1A-2B-3C-4D-01] Device passed" 90
+check "COM12 failed" wait_for_log "[COM12 00-1A-2B-3C-4D-02] Device failed: update: the image did not arrive whole" 90
+sleep 1
+import -window root "$session_dir/station.png" 2>/dev/null
+close_window "$app_pid"
+await_app
+check "exit code -1 (got $app_status)" test "$app_status" -eq 255
+check "COM11's image arrived whole" cmp -s "$station_image" "$session_dir/station1/root/mnt/nandfs/KX9image"
+check "its MAC file is named after its address" \
+    cmp -s "$session_dir/station1/root/mnt/nandfs/macAddress.txt" "$drive_c/station-macs/00-1A-2B-3C-4D-01.txt"
+check "the records hold both devices" test "$(python3 - "$drive_c/station-records.sqlite" <<'PY'
+import sqlite3, sys
+for row in sqlite3.connect(sys.argv[1]).execute("SELECT slot, passed, mac_address FROM device_records ORDER BY slot"):
+    print("|".join(map(str, row)))
+PY
+)" = "COM11|1|00-1A-2B-3C-4D-01
+COM12|0|00-1A-2B-3C-4D-02"
+check "the job is remembered in %APPDATA%\\zem" grep -q 'name="StationImage" val="C:\\station-image.bin"' "$settings"
+if [ -n "$screenshots" ] && [ -f "$session_dir/station.png" ]; then
+    mkdir -p "$screenshots"
+    cp "$session_dir/station.png" "$screenshots/windows-station.png"
+    echo "  screenshot: $screenshots/windows-station.png"
+fi
+for pid in "${station_pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+rm -f "$WINEPREFIX/dosdevices/com11" "$WINEPREFIX/dosdevices/com12"
+rm -rf "$station_image" "$drive_c/station-macs" "$drive_c"/station-records.sqlite*
+
 rm -f "$image" "$drive_c/mac.txt"
 if [ "$failures" -gt 0 ]; then
     echo "$failures check(s) failed"
