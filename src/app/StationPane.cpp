@@ -529,7 +529,6 @@ void StationPane::finishStopping()
     mainPane.setStationRunning (false);
     showRunning();
     refresh();
-
 }
 
 void StationPane::showRunning()
@@ -538,10 +537,11 @@ void StationPane::showRunning()
     startButton.setEnabled (! running);
     stopButton.setEnabled (running && ! stopping);
 
-    for (juce::Component* field : { (juce::Component*) &imageBox, (juce::Component*) &macBox, (juce::Component*) &uploadsBox,
-                                    (juce::Component*) &recordsKind, (juce::Component*) &recordsBox, (juce::Component*) &portsBox,
-                                    (juce::Component*) &verifyButton, (juce::Component*) &imageBrowse, (juce::Component*) &macBrowse,
-                                    (juce::Component*) &recordsBrowse })
+    // The job stays as it started until the station has stopped.
+    const std::initializer_list<juce::Component*> fields { &imageBox, &macBox, &uploadsBox, &recordsKind, &recordsBox, &portsBox,
+                                                           &verifyButton, &imageBrowse, &macBrowse, &recordsBrowse };
+
+    for (auto* field : fields)
         field->setEnabled (! running);
 }
 
