@@ -5,7 +5,6 @@
 #include "app/Settings.h"
 #include "app/StationPane.h"
 #include "device/MacAddress.h"
-#include "device/PortChoice.h"
 #include "device/RecordKeeper.h"
 #include "device/RecordStore.h"
 #include "remotefs/HostPaths.h"
@@ -58,14 +57,7 @@ public:
     /** Appends the record; false when it couldn't be kept. */
     bool keep (RecordStore& store, const juce::String& macAddress, const juce::String& imagePath)
     {
-        const auto port = PortChoice::describe (pane.getOpenedPortName());
-        report.slot = port.slot;
-        report.port = port.portName;
-        report.usbSerial = port.usbSerial;
         report.macAddress = macAddress;
-        report.finished = true;
-        report.passed = report.error.isEmpty();
-        report.seconds = (juce::Time::getCurrentTime() - report.startTime).inSeconds();
 
         if (const auto* identity = pane.getIdentity())
         {
@@ -73,12 +65,9 @@ public:
             report.identity = *identity;
         }
 
-        RecordKeeper keeper (store, USB_FILE_UTILITY_VERSION);
-
-        if (imagePath.isNotEmpty() && resolveLocalPath (imagePath).existsAsFile())
-            keeper.setImage (imagePath);
-
-        return keeper.keep (report, jobName, Settings::get ("Verify after writing").getIntValue() != 0);
+        return RecordKeeper (store, USB_FILE_UTILITY_VERSION)
+                   .keepSingleJob (report, pane.getOpenedPortName(), jobName, imagePath,
+                                   Settings::get ("Verify after writing").getIntValue() != 0);
     }
 
 private:

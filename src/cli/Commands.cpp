@@ -103,25 +103,12 @@ std::unique_ptr<RecordStore> Commands::openRecords()
 bool Commands::keepRecord (RecordStore& store, const juce::String& jobName, const JobStep& step,
                            const juce::String& macAddress, const juce::String& error, const juce::String& imagePath)
 {
-    const auto port = PortChoice::describe (connectedPort);
     DeviceReport report;
-    report.slot = port.slot;
-    report.port = port.portName;
-    report.usbSerial = port.usbSerial;
+    report.startTime = startTime;
     report.macAddress = macAddress;
     report.steps.add (step);
-    report.finished = true;
-    report.passed = step.passed;
     report.error = step.passed ? juce::String() : (Platform::wasInterrupted() ? "interrupted" : error);
-    report.startTime = startTime;
-    report.seconds = step.seconds;
-
-    RecordKeeper keeper (store, USB_CLI_VERSION);
-
-    if (imagePath.isNotEmpty())
-        keeper.setImage (imagePath);
-
-    return keeper.keep (report, jobName, options.verify);
+    return RecordKeeper (store, USB_CLI_VERSION).keepSingleJob (report, connectedPort, jobName, imagePath, options.verify);
 }
 
 int Commands::outcome (bool succeeded) const

@@ -1,4 +1,5 @@
 #include "device/RecordKeeper.h"
+#include "device/PortChoice.h"
 #include "device/RecordStore.h"
 #include "remotefs/HostPaths.h"
 #include "base/ILogger.h"
@@ -53,6 +54,23 @@ DeviceRecord RecordKeeper::makeRecord (const DeviceReport& report, const juce::S
     record.passed = report.passed;
     record.error = report.error;
     return record;
+}
+
+bool RecordKeeper::keepSingleJob (DeviceReport report, const juce::String& portName, const juce::String& jobName,
+                                  const juce::String& imagePath, bool verified)
+{
+    const auto port = PortChoice::describe (portName);
+    report.slot = port.slot;
+    report.port = port.portName;
+    report.usbSerial = port.usbSerial;
+    report.finished = true;
+    report.passed = report.error.isEmpty();
+    report.seconds = (juce::Time::getCurrentTime() - report.startTime).inSeconds();
+
+    if (imagePath.isNotEmpty() && resolveLocalPath (imagePath).existsAsFile())
+        setImage (imagePath);
+
+    return keep (report, jobName, verified);
 }
 
 bool RecordKeeper::keep (const DeviceReport& report, const juce::String& jobName, bool verified)

@@ -22,6 +22,13 @@ public:
     /** Appends the record of a finished job; logs why when it can't. */
     bool keep (const DeviceReport& report, const juce::String& jobName, bool verified);
 
+    /** Appends the record of a one-device job outside a station (the window's and the
+        command line's update and getmac). The report brings its start, steps, error, MAC
+        address and identity; here its port is described as the host lists it, it passes
+        when it has no error, and the image, when one is named and there, is described. */
+    bool keepSingleJob (DeviceReport report, const juce::String& portName, const juce::String& jobName,
+                        const juce::String& imagePath, bool verified);
+
 private:
     RecordStore& store;
     const juce::String toolVersion, host, user;
