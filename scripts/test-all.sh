@@ -67,7 +67,11 @@ if [ ${#failed[@]} -gt 0 ]; then
     # The failed tests again at the end, where a shortened log still shows them.
     for dir in build build-asan build-tsan; do
         list=$dir/Testing/Temporary/LastTestsFailed.log
-        [ -s "$list" ] && echo "failed in $dir: $(tr '\n' ' ' < "$list")"
+        [ -s "$list" ] || continue
+        echo "failed in $dir: $(tr '\n' ' ' < "$list")"
+        # What those tests said of their failures: failed checks, sanitizer reports.
+        grep -aE 'FAILED:|Failure|Sanitizer|runtime error|did not' "$dir/Testing/Temporary/LastTest.log" |
+            grep -v '^=' | head -n 20 | sed 's/^/    /'
     done
     echo "FAILED: ${failed[*]}"
     exit 1

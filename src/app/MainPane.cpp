@@ -4,6 +4,7 @@
 #include "app/StandardErrorEcho.h"
 #include "app/StationPane.h"
 #include "app/TransferProgressPanel.h"
+#include "app/WindowEvents.h"
 #include "browser/FileSystemPane.h"
 #include "device/NotificationText.h"
 
@@ -162,6 +163,7 @@ void MainPane::catchUpWithWindow()
     if (auto* peer = getPeer())
         peer->performAnyPendingRepaintsNow();
 
+    handleQueuedWindowEvents();
     dispatchPendingMessages();
 }
 

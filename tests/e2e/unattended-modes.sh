@@ -136,8 +136,10 @@ check "nothing but writes between the first and the last write" \
 [ -n "$screenshots" ] && cp "$session_dir/progress.png" "$screenshots/progress-bar.png"
 rm -f "$device/KX9image" "$device/KX9imageDone"
 
+# The cancelled jobs are slower still, so that they can't end before the key or the click
+# reaches a busy program.
 echo "auto, Escape during the update"
-start_simulator "FileWriteRequest delay 15"
+start_simulator "FileWriteRequest delay 60"
 start_app auto
 window=$(main_window_of "$app_pid")
 wait_for_request FileWriteRequest
@@ -155,7 +157,7 @@ echo "getmac, the window closed during a slow copy"
 head -c 800000 /dev/urandom > "$device/macAddress.txt"
 echo "the old MAC file" > "$session_dir/old-mac.txt"
 cp "$session_dir/old-mac.txt" "$session_dir/mac3.txt"
-start_simulator "FileReadRequest delay 15"
+start_simulator "FileReadRequest delay 100"
 start_app getmac "$session_dir/mac3.txt"
 window=$(main_window_of "$app_pid")
 wait_for_request FileReadRequest

@@ -71,7 +71,7 @@ check "the settings file is under %APPDATA%\\zem" grep -q 'UpdateFileLocalPath' 
 echo "auto, a slow update: the progress bar, a click on the tabs, then Escape"
 rm -f "$device/KX9image" "$device/KX9imageDone"
 head -c 1500000 /dev/urandom > "$image"
-start_simulator "FileWriteRequest delay 15"
+start_simulator "FileWriteRequest delay 40"
 start_app auto
 window=$(main_window_of "$app_pid")
 wait_for_request FileWriteRequest 60
