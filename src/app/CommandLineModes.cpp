@@ -7,6 +7,7 @@
 #include "device/MacAddress.h"
 #include "device/RecordKeeper.h"
 #include "device/RecordStore.h"
+#include "device/StationJob.h"
 #include "remotefs/HostPaths.h"
 #include "base/ILogger.h"
 #include "base/WaitClock.h"
@@ -115,7 +116,7 @@ bool storeStationOptions (const juce::StringArray& tokens, juce::String& problem
         else if (option == "--ports")    { ports = value; portsGiven = true; }
         else
         {
-            if (value.indexOfChar ('=') <= 0)
+            if (StationJob::Upload upload; ! StationJob::Upload::parse (value, upload))
             {
                 problem = "--put takes LOCAL=REMOTE, not " + value;
                 return false;

@@ -65,15 +65,15 @@ bool parseUploads (const juce::String& text, juce::Array<StationJob::Upload>& up
         if (entry.isEmpty())
             continue;
 
-        const auto equals = entry.indexOfChar ('=');
+        StationJob::Upload upload;
 
-        if (equals <= 0)
+        if (! StationJob::Upload::parse (entry, upload))
         {
             problem = "An upload is written LOCAL=REMOTE: " + entry;
             return false;
         }
 
-        uploads.add ({ entry.substring (0, equals).trim(), entry.substring (equals + 1).trim() });
+        uploads.add (upload);
     }
 
     return true;
@@ -302,9 +302,7 @@ void StationPane::loadSettings()
     verifyButton.setToggleState (Settings::get ("Verify after writing").getIntValue() != 0, juce::dontSendNotification);
 
     const auto location = Settings::get ("Records");
-    const auto kind = location.isEmpty() ? defaultRecords
-                    : location.startsWithIgnoreCase ("postgresql://") || location.startsWithIgnoreCase ("postgres://") ? serverRecords
-                    : fileRecords;
+    const auto kind = location.isEmpty() ? defaultRecords : RecordStore::isServer (location) ? serverRecords : fileRecords;
     recordsKind.setSelectedId (kind, juce::dontSendNotification);
     recordsBox.setText (location, false);
     comboBoxChanged (nullptr);
@@ -649,7 +647,6 @@ void StationPane::resized()
         }
 
         box.setBounds (r);
-        return r;
     };
 
     fieldRow (imageLabel, imageBox, &imageBrowse);

@@ -8,9 +8,14 @@
 #include <type_traits>
 #include <utility>
 
+bool RecordStore::isServer (const juce::String& location)
+{
+    return location.startsWithIgnoreCase ("postgresql://") || location.startsWithIgnoreCase ("postgres://");
+}
+
 std::unique_ptr<RecordStore> RecordStore::open (const juce::String& location, juce::String& error)
 {
-    if (location.startsWithIgnoreCase ("postgresql://") || location.startsWithIgnoreCase ("postgres://"))
+    if (isServer (location))
     {
        #if USB_HAVE_POSTGRESQL
         return openPostgresRecordStore (location, error);

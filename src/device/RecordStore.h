@@ -19,6 +19,9 @@ public:
         any device is touched). */
     static std::unique_ptr<RecordStore> open (const juce::String& location, juce::String& error);
 
+    /** True when location names a PostgreSQL server rather than a file. */
+    static bool isServer (const juce::String& location);
+
     /** $XDG_DATA_HOME/usb-file-utility/records.sqlite (XDG default ~/.local/share) on Linux,
         %LOCALAPPDATA%\usb-file-utility\records.sqlite on Windows; the folder is made when missing. */
     static juce::File defaultFile();

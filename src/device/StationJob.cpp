@@ -3,6 +3,17 @@
 #include "remotefs/HostPaths.h"
 #include "base/ILogger.h"
 
+bool StationJob::Upload::parse (const juce::String& text, Upload& upload)
+{
+    const auto equals = text.indexOfChar ('=');
+
+    if (equals <= 0)
+        return false;
+
+    upload = { text.substring (0, equals).trim(), text.substring (equals + 1).trim() };
+    return true;
+}
+
 bool StationJob::check() const
 {
     bool ok = true;

@@ -11,6 +11,10 @@ struct StationJob
     struct Upload
     {
         juce::String localPath, remotePath;   ///< a host file or folder tree, and where it goes
+
+        /** "LOCAL=REMOTE", split at the first '=' and trimmed; false when there is no '=' or
+            nothing before it. */
+        static bool parse (const juce::String& text, Upload& upload);
     };
 
     juce::String imagePath;          ///< empty: no firmware step
